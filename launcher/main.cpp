@@ -1,0 +1,5 @@
+#include <windows.h>
+
+#include "launcher/run.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunLauncher(); }

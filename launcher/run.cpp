@@ -1,0 +1,53 @@
+#include "launcher/run.h"
+
+#include "launcher/install_layout.h"
+#include "launcher/process_calls.h"
+#include "launcher/service_operations.h"
+
+namespace {
+
+// An updater smaller than this is an error page or a broken transfer.
+constexpr DownloadResult kSmallestUpdater = 1000;
+
+// Installs the client into a directory chosen from the shell folders and
+// returns that directory. Without COM, returns the default directory and
+// installs nothing.
+NarrowString InstallClient() {
+  if (!InitializeCom()) return kDefaultInstallDir;
+  NarrowString desktop_folder = GetKnownFolderPath(FOLDERID_Desktop);
+  NarrowString program_files_folder = GetKnownFolderPath(FOLDERID_ProgramFilesX86);
+  NarrowString install_dir = ComposeInstallDir(program_files_folder);
+  NarrowString shortcut_path = ComposeShortcutPath(desktop_folder);
+  NarrowString client_exe_path = ComposeClientExePath(install_dir);
+  CreateDirectoryChain(install_dir);
+  // A failed client download still gets its shortcut; the updater repairs it.
+  DownloadToFile(kClientUrl, client_exe_path);
+  CreateDesktopShortcut(client_exe_path, shortcut_path);
+  PauseRun(1000);
+  UninitializeCom();
+  return install_dir;
+}
+
+}  // namespace
+
+int RunLauncher() {
+  NarrowString install_dir = ReadInstallPath();
+  if (install_dir.empty()) install_dir = InstallClient();
+
+  NarrowString updater_path = ComposeUpdaterPath(install_dir);
+  CreateDirectoryChain(install_dir);
+  if (DownloadToFile(kUpdaterUrl, updater_path) < kSmallestUpdater) return 1;
+
+  // Write results are ignored: a failed write must not stop the hand-off.
+  CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+  WriteRegistryString(HKEY_LOCAL_MACHINE, kProductKey, kInstallValueName, install_dir);
+  CreateRegistryKey(HKEY_CLASSES_ROOT, kOpenCommandKey);
+  WriteRegistryString(HKEY_CLASSES_ROOT, kSchemeKey, kUrlProtocolValueName, kUrlProtocolData);
+  WriteRegistryString(HKEY_CLASSES_ROOT, kOpenCommandKey, kOpenCommandValueName,
+                      ComposeOpenCommand(updater_path));
+
+  // The C runtime joins arguments with spaces and adds no quotes, so the path
+  // (which usually holds spaces) is quoted to reach the updater as one argument.
+  ExecProgram(updater_path, NarrowString("\"") + updater_path + "\"", kActiveStartOption);
+  return 1;
+}

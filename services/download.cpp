@@ -1,0 +1,98 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/install_layout.h"
+#include "launcher/service_operations.h"
+#include "services/scoped_handles.h"
+
+namespace {
+
+constexpr DWORD kTransferBufferSize = 1024;
+constexpr std::int64_t kUnknownLength = -1;
+
+// WinINet hands back a request for any answer, error pages included.
+bool HasSuccessStatus(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      nullptr)) {
+    return false;
+  }
+  return status >= 200 && status <= 299;
+}
+
+// The announced Content-Length, or kUnknownLength when none (or no number)
+// was sent, as with a chunked body.
+std::int64_t AnnouncedLength(HINTERNET request) {
+  char text[32] = {};
+  DWORD size = sizeof(text) - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    return kUnknownLength;
+  }
+  char* end = nullptr;
+  unsigned long long length = std::strtoull(text, &end, 10);
+  if (end == text || *end != '\0' || length > INT64_MAX) return kUnknownLength;
+  return static_cast<std::int64_t>(length);
+}
+
+// Creates an empty, uniquely named file in the folder of `file_path`, so the
+// final move is a rename on one volume. Empty result when that fails.
+NarrowString CreateTempFileBeside(const NarrowString& file_path) {
+  const char* path = file_path.c_str();
+  const char* last_separator = nullptr;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '\\' || *at == '/') last_separator = at;
+  }
+  NarrowString folder =
+      last_separator == nullptr ? NarrowString(".") : NarrowString(path, last_separator - path + 1);
+  NarrowString temp_path;
+  temp_path.resize(MAX_PATH);
+  if (GetTempFileNameA(folder.c_str(), "dl", 0, temp_path.data()) == 0) return NarrowString();
+  temp_path.resize(std::strlen(temp_path.c_str()));
+  return temp_path;
+}
+
+// Writes the body to `temp_path` and returns its size, or a negative code.
+DownloadResult ReceiveBody(HINTERNET request, const NarrowString& temp_path,
+                           std::int64_t announced_length) {
+  UniqueFile file(std::fopen(temp_path.c_str(), "wb"));
+  if (file == nullptr) return kFileOpenFailed;
+  char buffer[kTransferBufferSize];
+  std::int64_t total = 0;
+  for (;;) {
+    DWORD count = 0;
+    if (!InternetReadFile(request, buffer, kTransferBufferSize, &count)) return kReadFailed;
+    if (count == 0) break;
+    if (std::fwrite(buffer, count, 1, file.get()) != 1) return kFileWriteFailed;
+    total += count;
+  }
+  // WinINet reports a connection the server closed early as a normal end.
+  if (announced_length != kUnknownLength && total < announced_length) return kReadFailed;
+  if (std::fclose(file.release()) != 0) return kFileWriteFailed;
+  // A count past the 32-bit range is still a success, so it saturates.
+  return total > INT32_MAX ? INT32_MAX : static_cast<DownloadResult>(total);
+}
+
+}  // namespace
+
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
+  UniqueInternet session(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  if (session == nullptr) return kSessionFailed;
+  UniqueInternet request(
+      InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (request == nullptr || !HasSuccessStatus(request.get())) return kRequestFailed;
+  std::int64_t announced_length = AnnouncedLength(request.get());
+
+  NarrowString temp_path = CreateTempFileBeside(file_path);
+  if (temp_path.empty()) return kFileOpenFailed;
+  DownloadResult result = ReceiveBody(request.get(), temp_path, announced_length);
+  if (result >= 0 &&
+      !MoveFileExA(temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    result = kFileWriteFailed;
+  }
+  // The previous file stays as it was unless the whole body arrived.
+  if (result < 0) DeleteFileA(temp_path.c_str());
+  return result;
+}

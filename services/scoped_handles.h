@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <memory>
+#include <type_traits>
+
+// One owning alias per kind of handle the services open, so that no return
+// path can leak one. Each closes or releases what it holds when it goes out
+// of scope; .release() hands ownership back for a checked close.
+
+template <typename Handle, auto Close>
+struct HandleCloser {
+  void operator()(Handle handle) const { Close(handle); }
+};
+
+template <typename Handle, auto Close>
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<Handle>, HandleCloser<Handle, Close>>;
+
+// A registry key from RegOpenKeyExA or RegCreateKeyExA.
+using UniqueHkey = UniqueHandle<HKEY, &RegCloseKey>;
+
+// A WinINet session or request handle.
+using UniqueInternet = UniqueHandle<HINTERNET, &InternetCloseHandle>;
+
+// A C runtime stream from fopen.
+using UniqueFile = UniqueHandle<FILE*, &std::fclose>;
+
+// A string the shell allocated with CoTaskMemAlloc (e.g. a known-folder path).
+using UniqueCoTaskMemString = UniqueHandle<PWSTR, &CoTaskMemFree>;
+
+// A COM interface pointer; releases its one reference.
+struct ComRelease {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+template <typename Interface>
+using ComPtr = std::unique_ptr<Interface, ComRelease>;

@@ -1,0 +1,79 @@
+#include "tests/recording_operations.h"
+
+#include "launcher/install_layout.h"
+#include "launcher/process_calls.h"
+#include "tests/test_support.h"
+
+RecordingOperations recorded;
+
+namespace {
+
+std::string RootName(HKEY root) {
+  if (root == HKEY_LOCAL_MACHINE) return "HKLM";
+  if (root == HKEY_CLASSES_ROOT) return "HKCR";
+  return "other root";
+}
+
+std::string FolderName(REFKNOWNFOLDERID folder) {
+  if (IsEqualGUID(folder, FOLDERID_Desktop)) return "Desktop";
+  if (IsEqualGUID(folder, FOLDERID_ProgramFilesX86)) return "ProgramFilesX86";
+  return "other folder";
+}
+
+}  // namespace
+
+NarrowString ReadInstallPath() {
+  recorded.calls.push_back("ReadInstallPath");
+  return recorded.install_path;
+}
+
+bool InitializeCom() {
+  recorded.calls.push_back("InitializeCom");
+  return recorded.com_initializes;
+}
+
+void UninitializeCom() { recorded.calls.push_back("UninitializeCom"); }
+
+NarrowString GetKnownFolderPath(REFKNOWNFOLDERID folder) {
+  std::string name = FolderName(folder);
+  recorded.calls.push_back("GetKnownFolderPath " + name);
+  if (name == "Desktop") return recorded.desktop_folder;
+  if (name == "ProgramFilesX86") return recorded.program_files_folder;
+  return NarrowString();
+}
+
+void CreateDirectoryChain(NarrowString path) {
+  recorded.calls.push_back("CreateDirectoryChain " + Text(path));
+}
+
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
+  recorded.calls.push_back("DownloadToFile " + Text(url) + " -> " + Text(file_path));
+  return Text(url) == kUpdaterUrl ? recorded.updater_download : recorded.client_download;
+}
+
+void CreateDesktopShortcut(const NarrowString& target_path, const NarrowString& shortcut_path) {
+  recorded.calls.push_back("CreateDesktopShortcut " + Text(target_path) + " at " +
+                           Text(shortcut_path));
+}
+
+void CreateRegistryKey(HKEY root, const NarrowString& subkey) {
+  recorded.calls.push_back("CreateRegistryKey " + RootName(root) + "\\" + Text(subkey));
+}
+
+bool WriteRegistryString(HKEY root, const NarrowString& subkey, const NarrowString& value_name,
+                         const NarrowString& data) {
+  recorded.calls.push_back("WriteRegistryString " + RootName(root) + "\\" + Text(subkey) + " [" +
+                           Text(value_name) + "] = " + Text(data));
+  return true;
+}
+
+void PauseRun(DWORD milliseconds) {
+  recorded.calls.push_back("PauseRun " + std::to_string(milliseconds));
+}
+
+std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
+                          const NarrowString& option) {
+  recorded.calls.push_back("ExecProgram " + Text(program) + " | " + Text(first_argument) + " | " +
+                           Text(option));
+  return -1;  // As _execl does when the start fails.
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "launcher/service_operations.h"
+
+// Stand-ins for the system operations and the process calls, linked into the
+// run's tests instead of the real ones. Every call is appended to `calls` as
+// one readable line; results come from the fields below.
+struct RecordingOperations {
+  NarrowString install_path;  // What ReadInstallPath returns.
+  bool com_initializes = true;
+  NarrowString desktop_folder = "C:\\Users\\ana\\Desktop";
+  NarrowString program_files_folder = "C:\\Program Files (x86)";
+  DownloadResult client_download = 250000;
+  DownloadResult updater_download = 4096;
+  std::vector<std::string> calls;
+};
+
+// The state the stand-ins read and write; reset it at the start of each test.
+extern RecordingOperations recorded;

@@ -1,0 +1,111 @@
+#include "tests/scripted_http_server.h"
+
+#include <ws2tcpip.h>
+
+#include <chrono>
+
+namespace {
+
+struct WinsockStartup {
+  WinsockStartup() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+} winsock_startup;
+
+// Waits at most `milliseconds` for `socket` to become readable.
+bool WaitReadable(SOCKET socket, int milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  return select(0, &readable, nullptr, nullptr, &timeout) == 1;
+}
+
+SOCKET BindLoopback(int* port) {
+  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  int length = sizeof(address);
+  getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return socket;
+}
+
+}  // namespace
+
+ScriptedAnswer HttpAnswer(int status, const std::string& body) {
+  return {"HTTP/1.1 " + std::to_string(status) + " Scripted\r\nContent-Length: " +
+              std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
+          false};
+}
+
+ScriptedHttpServer::ScriptedHttpServer(std::vector<ScriptedAnswer> answers)
+    : answers_(std::move(answers)) {
+  listener_ = BindLoopback(&port_);
+  listen(listener_, 8);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() {
+  stopping_ = true;
+  thread_.join();
+  closesocket(listener_);
+}
+
+std::string ScriptedHttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> ScriptedHttpServer::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void ScriptedHttpServer::Serve() {
+  size_t next = 0;
+  // Bounded: a test that never connects still ends within a minute.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
+    if (!WaitReadable(listener_, 50)) continue;
+    SOCKET client = accept(listener_, nullptr, nullptr);
+    if (client == INVALID_SOCKET) continue;
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+           WaitReadable(client, 2000)) {
+      int count = recv(client, buffer, sizeof(buffer), 0);
+      if (count <= 0) break;
+      head.append(buffer, count);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(head);
+    }
+    const ScriptedAnswer& answer = answers_[next < answers_.size() ? next : answers_.size() - 1];
+    ++next;
+    size_t sent = 0;
+    while (sent < answer.bytes.size()) {
+      int count =
+          send(client, answer.bytes.data() + sent, static_cast<int>(answer.bytes.size() - sent), 0);
+      if (count <= 0) break;
+      sent += count;
+    }
+    if (answer.reset) {
+      linger abort{1, 0};
+      setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abort), sizeof(abort));
+    } else {
+      shutdown(client, SD_SEND);
+    }
+    closesocket(client);
+  }
+}
+
+int ClosedPort() {
+  int port = 0;
+  closesocket(BindLoopback(&port));
+  return port;
+}

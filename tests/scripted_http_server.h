@@ -1,0 +1,48 @@
+#pragma once
+
+#include <winsock2.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One scripted answer: raw bytes written after the request head arrives, then
+// either an orderly close or a reset (RST).
+struct ScriptedAnswer {
+  std::string bytes;
+  bool reset = false;
+};
+
+// "HTTP/1.1 <status>" with a Content-Length header and `body`.
+ScriptedAnswer HttpAnswer(int status, const std::string& body);
+
+// An HTTP server on 127.0.0.1 that answers each connection with the next
+// scripted answer (the last one repeats) and always closes, so a client never
+// waits on it. Every wait is bounded; it stops when destroyed.
+class ScriptedHttpServer {
+ public:
+  explicit ScriptedHttpServer(std::vector<ScriptedAnswer> answers);
+  ~ScriptedHttpServer();
+  ScriptedHttpServer(const ScriptedHttpServer&) = delete;
+  ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
+
+  // "http://127.0.0.1:<port>" + path.
+  std::string Url(const std::string& path) const;
+  // The request heads received so far.
+  std::vector<std::string> Requests();
+
+ private:
+  void Serve();
+
+  std::vector<ScriptedAnswer> answers_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  volatile bool stopping_ = false;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A 127.0.0.1 port with nothing listening on it.
+int ClosedPort();

@@ -1,0 +1,88 @@
+#include "launcher/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace {
+
+HRESULT CodeRaisedBy(void (*operation)()) {
+  try {
+    operation();
+  } catch (const StringError& error) {
+    return error.code;
+  }
+  return S_OK;
+}
+
+TEST(NarrowStringTest, CopiesAreIndependentValues) {
+  NarrowString original = "C:\\Games";
+  NarrowString copy = original;
+  copy.data()[0] = 'D';
+  EXPECT_STREQ(original.c_str(), "C:\\Games");
+  EXPECT_STREQ(copy.c_str(), "D:\\Games");
+}
+
+TEST(NarrowStringTest, JoiningKeepsEmbeddedNulsAndTerminates) {
+  NarrowString joined = NarrowString("a\0b", 3) + "cd";
+  ASSERT_EQ(joined.length(), 5);
+  EXPECT_EQ(std::string(joined.c_str(), 6), std::string("a\0bcd\0", 6));
+  EXPECT_TRUE(NarrowString(nullptr).empty());
+}
+
+TEST(NarrowStringTest, LengthsPastSigned32BitsRaiseInvalidArg) {
+  EXPECT_EQ(JoinedLength(0x7FFFFFFF, 0), 0x7FFFFFFF);
+  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(0x7FFFFFFF, 1); }), E_INVALIDARG);
+  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(0x40000000, 0x40000000); }), E_INVALIDARG);
+  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(SIZE_MAX, SIZE_MAX); }), E_INVALIDARG);
+  // Rejected before a single byte is read from the source.
+  EXPECT_EQ(CodeRaisedBy([] { NarrowString("x", 0x80000000u); }), E_INVALIDARG);
+  EXPECT_EQ(CodeRaisedBy([] { NarrowString().resize(0x80000000u); }), E_INVALIDARG);
+}
+
+TEST(NarrowStringTest, ExhaustedMemoryRaisesOutOfMemory) {
+  // A 32-bit process cannot hold a 2 GiB string.
+  EXPECT_EQ(CodeRaisedBy([] { NarrowString().resize(0x7FFFFFFF); }), E_OUTOFMEMORY);
+}
+
+TEST(ToNarrowTest, NullAndEmptyGiveEmpty) {
+  EXPECT_TRUE(ToNarrow(nullptr).empty());
+  EXPECT_TRUE(ToNarrow(L"").empty());
+}
+
+TEST(ToNarrowTest, ConvertsInTheThreadCodePage) {
+  const wchar_t hangul[] = L"\uC624\uBE48";
+  {
+    ThreadCodePage korean(kKorean);
+    NarrowString narrow = ToNarrow(hangul);
+    EXPECT_EQ(std::string(narrow.c_str()), "\xBF\xC0\xBA\xF3");
+    EXPECT_EQ(narrow.length(), 4);
+  }
+  {
+    // Characters the code page lacks become its default character, silently.
+    ThreadCodePage english(kEnglish);
+    EXPECT_EQ(std::string(ToNarrow(hangul).c_str()), "??");
+  }
+}
+
+TEST(ToWideTest, ProducesLengthCountedBstr) {
+  ThreadCodePage korean(kKorean);
+  WideString wide = ToWide(NarrowString("\xBF\xC0 x\\y", 6));
+  ASSERT_NE(wide, nullptr);
+  EXPECT_EQ(SysStringLen(wide.get()), 5u);
+  EXPECT_EQ(std::wstring(wide.get()), L"\uC624 x\\y");
+
+  WideString empty = ToWide(NarrowString());
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringLen(empty.get()), 0u);
+}
+
+TEST(ToWideTest, ConvertsEmbeddedNulsByLengthNotByTerminator) {
+  WideString wide = ToWide(NarrowString("a\0b", 3));
+  ASSERT_EQ(SysStringLen(wide.get()), 3u);
+  EXPECT_EQ(wide.get()[2], L'b');
+}
+
+}  // namespace
