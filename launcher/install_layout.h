@@ -2,10 +2,6 @@
 
 #include "launcher/strings.h"
 
-#ifndef ORVINTA_DOWNLOAD_HOST
-#error "ORVINTA_DOWNLOAD_HOST must name the download server, e.g. \"downloads.example.com\""
-#endif
-
 // The fixed names of an installation. Wide literals are converted with
 // ToNarrow before they are joined to anything.
 constexpr char kProductKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA";  // Under HKLM.
@@ -17,8 +13,6 @@ constexpr char kDefaultInstallDir[] = "C:\\Program Files (x86)\\ZORVIN TALLAMERE
 constexpr wchar_t kShortcutFileName[] = L"\\\uC624\uBE48\uD0C0\uBA54\uB8E8\uC2A4.lnk";
 constexpr wchar_t kClientFileName[] = L"\\orvinta.exe";
 constexpr char kUpdaterFileName[] = "\\updater.exe";
-constexpr char kClientUrl[] = "http://" ORVINTA_DOWNLOAD_HOST "/client/orvinta.exe";
-constexpr char kUpdaterUrl[] = "http://" ORVINTA_DOWNLOAD_HOST "/client/tmp_updater.bin";
 constexpr char kUserAgent[] = "Orvinta Launcher";
 constexpr char kSchemeKey[] = "orvinta";  // Under HKCR.
 constexpr char kUrlProtocolValueName[] = "URL protocol";

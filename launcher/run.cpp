@@ -1,5 +1,6 @@
 #include "launcher/run.h"
 
+#include "launcher/download_urls.h"
 #include "launcher/install_layout.h"
 #include "launcher/process_calls.h"
 #include "launcher/service_operations.h"

@@ -11,8 +11,6 @@ namespace {
 TEST(InstallLayoutTest, LiteralsAreExact) {
   EXPECT_EQ(std::string(kDefaultInstallDir).size(), 47u);
   EXPECT_EQ(std::wstring(kShortcutFileName), L"\\오빈타메루스.lnk");
-  EXPECT_EQ(std::string(kClientUrl), "http://" ORVINTA_DOWNLOAD_HOST "/client/orvinta.exe");
-  EXPECT_EQ(std::string(kUpdaterUrl), "http://" ORVINTA_DOWNLOAD_HOST "/client/tmp_updater.bin");
   EXPECT_EQ(std::string(kOpenCommandTail), "\" \"%1\"");
   EXPECT_EQ(std::string(kOpenCommandTail).size(), 6u);
 }

@@ -48,7 +48,8 @@ void CreateDirectoryChain(NarrowString path) {
 
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
   recorded.calls.push_back("DownloadToFile " + Text(url) + " -> " + Text(file_path));
-  return Text(url) == kUpdaterUrl ? recorded.updater_download : recorded.client_download;
+  bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
+  return updater ? recorded.updater_download : recorded.client_download;
 }
 
 void CreateDesktopShortcut(const NarrowString& target_path, const NarrowString& shortcut_path) {

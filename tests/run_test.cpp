@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "launcher/install_layout.h"
 #include "tests/recording_operations.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string kClientUrlText = kClientUrl;
-const std::string kUpdaterUrlText = kUpdaterUrl;
+// The run's tests are built with this download host.
+const std::string kClientUrlText = "http://downloads.test.invalid/client/orvinta.exe";
+const std::string kUpdaterUrlText = "http://downloads.test.invalid/client/tmp_updater.bin";
 const std::string kHangulShortcut = "\\\xBF\xC0\xBA\xF3\xC5\xB8\xB8\xDE\xB7\xE7\xBD\xBA.lnk";
 
 // The registration and hand-off that follow a good updater download.

@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real launcher under Wine against a local server.
+
+Usage: e2e.py --build DIR --winerun PATH --scenario NAME
+Each scenario starts from a fresh copy of a clean prefix and checks what the
+launcher leaves behind: files, shortcut, registry, the started updater and
+the requests the server saw.
+"""
+import argparse
+import os
+import sys
+from pathlib import Path
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
+                     SHORTCUT_NAME, Answer, DownloadServer, Prefix, expected_registration,
+                     link_points_at)
+
+CLIENT_PATH = "/client/orvinta.exe"
+UPDATER_PATH = "/client/tmp_updater.bin"
+AGENT = "Orvinta Launcher"
+NOTHING_REGISTERED = {INSTALL_NAME: None, PROTOCOL_NAME: None, COMMAND_NAME: None}
+
+
+class Scenario:
+    def __init__(self, args, name):
+        build = Path(args.build)
+        self.launcher_exe = build / "tests" / "e2e" / "OrvintaLauncherE2E.exe"
+        self.probe = build / "tests" / "e2e" / "registry_probe.exe"
+        self.updater = (build / "tests" / "e2e" / "recording_updater.exe").read_bytes()
+        self.client = (build / "tests" / "e2e" / "sample_client.exe").read_bytes()
+        self.prefix = Prefix(build / "e2e", name, args.winerun).create()
+        self.launcher = self.prefix.install_launcher(self.launcher_exe)
+        self.failures = []
+
+    def check(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+        print(("  ok    " if condition else "  FAIL  ") + what)
+
+    def launch(self, updater=None, client=None, server=True, locale="ko_KR.UTF-8"):
+        """One launcher run; returns (exit code, requests the server saw)."""
+        answers = {CLIENT_PATH: client or Answer("ok", self.client),
+                   UPDATER_PATH: updater or Answer("ok", self.updater)}
+        if not server:
+            code, _ = self.prefix.run(self.launcher, locale=locale)
+            self.prefix.wait()
+            return code, []
+        with DownloadServer(answers) as s:
+            code, _ = self.prefix.run(self.launcher, locale=locale)
+            self.prefix.wait()
+        return code, s.requests
+
+    def registry(self):
+        return self.prefix.registry(self.probe)
+
+    def shortcut(self):
+        link = self.prefix.desktop() / SHORTCUT_NAME
+        return link.read_bytes() if link.is_file() else None
+
+    def expect_installed_and_started(self, install_dir, code, requests, client_requested):
+        wanted = [("GET", CLIENT_PATH, AGENT)] if client_requested else []
+        wanted.append(("GET", UPDATER_PATH, AGENT))
+        self.check(requests == wanted, f"requests {requests} == {wanted}")
+        self.check(code == 0, f"exit code {code} == 0 (the process became the updater)")
+        self.check(self.prefix.read(install_dir + "\\updater.exe") == self.updater,
+                   "updater.exe is byte-identical to what the server sent")
+        self.check(self.registry() == expected_registration(install_dir),
+                   "INSTALL, URL protocol and open command hold the exact REG_SZ bytes")
+        record = self.prefix.updater_record(install_dir)
+        wanted_record = ["argc=2", f"argv[0]={install_dir}\\updater.exe", "argv[1]=-activestart"]
+        self.check(record == wanted_record, f"updater started as {record} == {wanted_record}")
+
+    def expect_first_install(self, locale="ko_KR.UTF-8", **launch):
+        code, requests = self.launch(locale=locale, **launch)
+        self.check(self.prefix.path(DEFAULT_DIR).is_dir(), f"{DEFAULT_DIR} exists")
+        self.check(self.prefix.read(DEFAULT_DIR + "\\orvinta.exe") == self.client,
+                   "orvinta.exe is byte-identical to what the server sent")
+        self.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+
+
+def first_install(s):
+    s.expect_first_install()
+    link = s.shortcut()
+    s.check(link is not None, f"desktop shortcut {SHORTCUT_NAME} exists")
+    s.check(link is not None and link_points_at(link, DEFAULT_DIR + "\\orvinta.exe"),
+            "the shortcut points at the client")
+
+
+def repeat_run(s):
+    s.expect_first_install()
+    (s.prefix.desktop() / SHORTCUT_NAME).unlink()
+    s.prefix.delete_key("HKCR\\orvinta")
+    s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
+    s.updater = s.updater + b"\0" * 512  # A newer updater on the server.
+    code, requests = s.launch()
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.check(s.shortcut() is None, "no new shortcut")
+
+
+def recorded_directory(s):
+    games = "C:\\Games\\ORVINTA"
+    s.prefix.set_install(s.probe, 1, games.encode() + b"\0")
+    code, requests = s.launch()
+    s.expect_installed_and_started(games, code, requests, client_requested=False)
+    s.check(s.prefix.read(games + "\\orvinta.exe") is None, "no client in the recorded directory")
+    s.check(not s.prefix.path(DEFAULT_DIR).exists(), "nothing under Program Files (x86)")
+    s.check(s.shortcut() is None, "no shortcut")
+
+
+def updater_999_bytes(s):
+    code, requests = s.launch(updater=Answer("ok", b"u" * 999))
+    s.check(code == 1, f"exit code {code} == 1")
+    s.check(len(requests) == 2, f"client and updater requested: {requests}")
+    s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
+def updater_1000_bytes(s):
+    code, _ = s.launch(updater=Answer("ok", b"u" * 1000))
+    s.check(code == 1, f"exit code {code} == 1 (the hand-off fails: no program)")
+    s.check(s.registry() == expected_registration(DEFAULT_DIR), "registration written and kept")
+
+
+def code_page_1252(s):
+    s.expect_first_install(locale="C")
+    s.check(list(s.prefix.desktop().iterdir()) == [], "no shortcut on the desktop")
+
+
+def updater_fault(answer, server=True):
+    def scenario(s):
+        s.expect_first_install()
+        previous = s.prefix.read(DEFAULT_DIR + "\\updater.exe")
+        s.prefix.delete_key("HKCR\\orvinta")
+        s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
+        code, _ = s.launch(updater=answer, server=server)
+        s.check(code == 1, f"exit code {code} == 1")
+        s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == previous,
+                "the earlier updater.exe is byte-identical")
+        s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) ==
+                ["orvinta.exe", "updater.exe"], "no temporary file left behind")
+        registry = s.registry()
+        s.check(registry[PROTOCOL_NAME] is None and registry[COMMAND_NAME] is None,
+                "nothing new registered")
+        s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+    return scenario
+
+
+def planted_install(reg_type, data):
+    def scenario(s):
+        s.prefix.set_install(s.probe, reg_type, data)
+        s.expect_first_install()
+        s.check(s.shortcut() is not None, "the shortcut is saved")
+    return scenario
+
+
+BIG_PAGE = b"<html>" + b"e" * 5000 + b"</html>"
+SCENARIOS = {
+    "first_install": first_install,
+    "repeat_run": repeat_run,
+    "recorded_directory": recorded_directory,
+    "updater_999_bytes": updater_999_bytes,
+    "updater_1000_bytes": updater_1000_bytes,
+    "code_page_1252": code_page_1252,
+    "updater_404": updater_fault(Answer("status", BIG_PAGE, 404)),
+    "updater_500": updater_fault(Answer("status", BIG_PAGE, 500)),
+    "updater_cut": updater_fault(Answer("cut", b"c" * 5000)),
+    "updater_reset": updater_fault(Answer("reset", b"r" * 5000)),
+    "server_down": updater_fault(None, server=False),
+    "install_dword": planted_install(4, b"\x01\x00\x00\x00"),
+    "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
+    "install_empty": planted_install(1, b""),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--winerun", required=True)
+    parser.add_argument("--scenario", required=True, choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+    print(f"scenario {args.scenario}")
+    s = Scenario(args, args.scenario)
+    try:
+        SCENARIOS[args.scenario](s)
+    finally:
+        s.prefix.kill()
+    passed = "passed" if not s.failures else "FAILED"
+    print(f"scenario {args.scenario} {passed}: {len(s.failures)} failed checks")
+    return 1 if s.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

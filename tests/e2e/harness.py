@@ -1,0 +1,205 @@
+"""Runs the real launcher under Wine against a scripted local download server.
+
+Shared by the end-to-end scenarios (e2e.py) and the demo (scripts/demo.py).
+Every wait is bounded and the server closes every connection it answers.
+"""
+import os
+import shutil
+import socket
+import socketserver
+import struct
+import subprocess
+import threading
+from pathlib import Path
+
+PORT = 47613  # The e2e and demo launchers are built for 127.0.0.1:47613.
+INSTALL_KEY = "HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA"
+DEFAULT_DIR = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA"
+SHORTCUT_NAME = "\uc624\ube48\ud0c0\uba54\ub8e8\uc2a4.lnk"
+RUN_TIMEOUT = 90
+
+
+class Answer:
+    """What the server sends for one path.
+
+    kind: "ok" (status 200 and body), "status" (the given status, body as the
+    page), "cut" (announces 10000 bytes, sends 5000, closes cleanly), "reset"
+    (announces 10000 bytes, sends 5000, resets the connection).
+    """
+
+    def __init__(self, kind="ok", body=b"", status=200):
+        self.kind, self.body, self.status = kind, body, status
+
+
+class DownloadServer:
+    """An HTTP server on 127.0.0.1:PORT with one scripted answer per path."""
+
+    def __init__(self, answers):
+        self.answers = dict(answers)
+        self.requests = []  # (method, path, user agent)
+        outer = self
+
+        class Handler(socketserver.BaseRequestHandler):
+            def handle(self):
+                self.request.settimeout(5)
+                head = b""
+                while b"\r\n\r\n" not in head and len(head) < 65536:
+                    chunk = self.request.recv(4096)
+                    if not chunk:
+                        break
+                    head += chunk
+                lines = head.decode("latin-1").split("\r\n")
+                parts = lines[0].split(" ")
+                agent = next((l.split(":", 1)[1].strip() for l in lines[1:]
+                              if l.lower().startswith("user-agent:")), None)
+                path = parts[1] if len(parts) > 1 else ""
+                outer.requests.append((parts[0], path, agent))
+                outer._answer(self.request, outer.answers.get(path, Answer("status", b"none", 404)))
+
+        class Server(socketserver.ThreadingTCPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+        self._server = Server(("127.0.0.1", PORT), Handler)
+        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
+
+    @staticmethod
+    def _answer(sock, answer):
+        if answer.kind in ("ok", "status"):
+            status = 200 if answer.kind == "ok" else answer.status
+            sock.sendall(b"HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                         % (status, len(answer.body)) + answer.body)
+            sock.shutdown(socket.SHUT_WR)
+        else:
+            sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + answer.body[:5000])
+            if answer.kind == "reset":
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            else:
+                sock.shutdown(socket.SHUT_WR)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+class Prefix:
+    """A Wine prefix copied from a base prefix, so each scenario starts clean."""
+
+    def __init__(self, work, name, winerun):
+        self.winerun = str(winerun)
+        work = Path(work).resolve()
+        self.base_root = work / "base"
+        self.root = work / name
+        self.prefix = self.root / "prefix"
+        self.drive_c = self.prefix / "drive_c"
+
+    def _env(self, root, locale="ko_KR.UTF-8", extra=None):
+        env = dict(os.environ, LAUNCHER_LOCALE=locale, HOME=str(root / "home"),
+                   WINEPREFIX=str(root / "prefix"), WINEDEBUG="-all")
+        env.update(extra or {})
+        return env
+
+    def create(self):
+        """Makes the base prefix once, then this scenario's copy of it."""
+        self.base_root.mkdir(parents=True, exist_ok=True)
+        subprocess.run([self.winerun, str(self.base_root), "cmd", "/c", "exit"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=False)
+        subprocess.run(["wineserver", "-w"], env=self._env(self.base_root), timeout=120, check=False)
+        self.kill()
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.root.mkdir(parents=True)
+        # Hard links keep the copy instant; the registry files, which Wine
+        # rewrites, are real copies.
+        subprocess.run(["cp", "-al", str(self.base_root / "prefix"), str(self.prefix)], check=True)
+        for reg in self.prefix.glob("*.reg"):
+            reg.unlink()
+            shutil.copy2(self.base_root / "prefix" / reg.name, reg)
+        return self
+
+    def run(self, program, args=(), locale="ko_KR.UTF-8", extra_env=None):
+        """Runs a Windows program to its end and returns its exit code and output."""
+        out = self.root / "last_output.txt"
+        with open(out, "wb") as sink:
+            # Output to a file: Wine's background processes inherit it and
+            # would hold a pipe open.
+            result = subprocess.run([self.winerun, str(self.root), str(program), *args],
+                                    stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
+                                    env=self._env(self.root, locale, extra_env),
+                                    timeout=RUN_TIMEOUT, check=False)
+        return result.returncode, out.read_text(errors="replace")
+
+    def wait(self):
+        """Waits until every program of this prefix (a started updater too) has ended."""
+        subprocess.run(["wineserver", "-w"], env=self._env(self.root), timeout=RUN_TIMEOUT,
+                       check=False)
+
+    def kill(self):
+        subprocess.run(["wineserver", "-k"], env=self._env(self.root), stderr=subprocess.DEVNULL,
+                       timeout=60, check=False)
+
+    def path(self, windows_path):
+        """The Linux path of a C:\\ path."""
+        assert windows_path[:3].upper() == "C:\\", windows_path
+        return self.drive_c.joinpath(*windows_path[3:].split("\\"))
+
+    def desktop(self):
+        users = [u for u in (self.drive_c / "users").iterdir() if u.name != "Public"]
+        return users[0] / "Desktop"
+
+    def read(self, windows_path):
+        p = self.path(windows_path)
+        return p.read_bytes() if p.is_file() else None
+
+    def registry(self, probe):
+        """The launcher's three values: {name: (type, bytes)} or None when missing."""
+        _, output = self.run(probe, ["dump"])
+        values = {}
+        for line in output.splitlines():
+            fields = line.strip().split("|")
+            if len(fields) < 3:
+                continue
+            name = fields[0] + "|" + fields[1]
+            values[name] = None if fields[2] == "missing" else (int(fields[2]), bytes.fromhex(fields[3]))
+        return values
+
+    def set_install(self, probe, reg_type, data):
+        code, output = self.run(probe, ["set-install", str(reg_type), data.hex()])
+        assert code == 0, output
+
+    def delete_key(self, key):
+        self.run("reg", ["delete", key, "/f", "/reg:32"])
+
+    def install_launcher(self, launcher):
+        """Puts the launcher where a user would run it from: their Downloads folder."""
+        downloads = self.desktop().parent / "Downloads"
+        downloads.mkdir(exist_ok=True)
+        shutil.copy2(launcher, downloads / "OrvintaLauncher.exe")
+        return downloads / "OrvintaLauncher.exe"
+
+    def updater_record(self, install_dir):
+        data = self.read(install_dir + "\\updater_started.txt")
+        return None if data is None else data.decode("latin-1").splitlines()
+
+
+INSTALL_NAME = INSTALL_KEY + "|INSTALL"
+PROTOCOL_NAME = "HKCR\\orvinta|URL protocol"
+COMMAND_NAME = "HKCR\\orvinta\\shell\\open\\command|"
+
+
+def expected_registration(install_dir):
+    updater = install_dir + "\\updater.exe"
+    return {
+        INSTALL_NAME: (1, install_dir.encode("latin-1") + b"\0"),
+        PROTOCOL_NAME: (1, b"\0"),
+        COMMAND_NAME: (1, ('"%s" "%%1"' % updater).encode("latin-1") + b"\0"),
+    }
+
+
+def link_points_at(link_bytes, target):
+    """True when a shell link file names `target` (in ANSI or UTF-16)."""
+    return target.encode("latin-1") in link_bytes or target.encode("utf-16-le") in link_bytes

@@ -1,0 +1,20 @@
+// Stands in for the real updater: records how it was started in
+// "updater_started.txt" beside itself, one argument a line, then exits.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char** argv) {
+  char module[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
+  std::string record(module, length);
+  record = record.substr(0, record.find_last_of('\\')) + "\\updater_started.txt";
+  FILE* file = std::fopen(record.c_str(), "wb");
+  if (file == nullptr) return 2;
+  std::fprintf(file, "argc=%d\n", argc);
+  for (int i = 0; i < argc; ++i) std::fprintf(file, "argv[%d]=%s\n", i, argv[i]);
+  std::fclose(file);
+  return 0;
+}

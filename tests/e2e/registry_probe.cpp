@@ -1,0 +1,67 @@
+// Reads and plants the launcher's registry values in the 32-bit view, with
+// exact types and bytes, for the end-to-end tests.
+//   registry_probe dump                      one line per value
+//   registry_probe set-install TYPE HEXBYTES  stores "INSTALL" as given
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kProductKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA";
+
+void Dump(HKEY root, const char* root_name, const char* subkey, const char* name) {
+  std::printf("%s\\%s|%s|", root_name, subkey, name);
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    std::printf("missing\n");
+    return;
+  }
+  std::vector<unsigned char> data(8192);
+  DWORD size = static_cast<DWORD>(data.size());
+  DWORD type = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
+    std::printf("missing\n");
+  } else {
+    std::printf("%lu|", static_cast<unsigned long>(type));
+    for (DWORD i = 0; i < size; ++i) std::printf("%02x", data[i]);
+    std::printf("\n");
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "dump") == 0) {
+    Dump(HKEY_LOCAL_MACHINE, "HKLM", kProductKey, "INSTALL");
+    Dump(HKEY_CLASSES_ROOT, "HKCR", "orvinta", "URL protocol");
+    Dump(HKEY_CLASSES_ROOT, "HKCR", "orvinta\\shell\\open\\command", "");
+    return 0;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "set-install") == 0) {
+    std::string hex = argv[3];
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+      bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    }
+    bytes.push_back('X');  // So the system adds no terminator of its own.
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      return 2;
+    }
+    LONG status = RegSetValueExA(key, "INSTALL", 0, std::strtoul(argv[2], nullptr, 10),
+                                 reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size() - 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? 0 : 3;
+  }
+  std::fprintf(stderr, "usage: registry_probe dump | set-install TYPE HEX\n");
+  return 1;
+}
