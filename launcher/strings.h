@@ -6,42 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "launcher/string_error.h"
 
-// Allocates string storage from the process heap. Raises E_FAIL when the heap
-// cannot be obtained and E_OUTOFMEMORY when it has no room, so every string
-// operation fails with a StringError rather than std::bad_alloc.
-template <typename T>
-struct StringAllocator {
-  using value_type = T;
-  StringAllocator() = default;
-  template <typename U>
-  StringAllocator(const StringAllocator<U>&) {}  // NOLINT: rebinding is implicit.
-  T* allocate(std::size_t count) {
-    HANDLE heap = GetProcessHeap();
-    if (heap == nullptr) RaiseStringError(E_FAIL);
-    if (count > SIZE_MAX / sizeof(T)) RaiseStringError(E_OUTOFMEMORY);
-    void* memory = HeapAlloc(heap, 0, count * sizeof(T));
-    if (memory == nullptr) RaiseStringError(E_OUTOFMEMORY);
-    return static_cast<T*>(memory);
-  }
-  void deallocate(T* memory, std::size_t) { HeapFree(GetProcessHeap(), 0, memory); }
-  template <typename U>
-  bool operator==(const StringAllocator<U>&) const {
-    return true;
-  }
-  template <typename U>
-  bool operator!=(const StringAllocator<U>&) const {
-    return false;
-  }
-};
-
 // A counted byte string in the thread's ANSI code page, always followed by a
 // NUL byte. Used for every path, registry name and datum, URL and process
-// argument. A value: copies are independent. Its length always fits a signed
-// 32-bit count; a longer one raises E_INVALIDARG.
+// argument. A value: copies are independent. Its bytes live on the process
+// heap; a length beyond INT32_MAX raises E_INVALIDARG, an exhausted heap
+// E_OUTOFMEMORY and a missing heap E_FAIL, all as StringError.
 class NarrowString {
  public:
   NarrowString() = default;
@@ -49,26 +21,29 @@ class NarrowString {
   NarrowString(const char* text);  // NOLINT: literals convert implicitly.
   // Copies exactly `length` bytes from `bytes`, which may hold NULs.
   NarrowString(const char* bytes, std::size_t length);
+  NarrowString(const NarrowString& other);
+  NarrowString(NarrowString&& other) noexcept;
+  NarrowString& operator=(NarrowString other) noexcept;
+  ~NarrowString();
 
   // The bytes, followed by a NUL. Valid until the string is next changed.
-  const char* c_str() const { return bytes_.c_str(); }
+  const char* c_str() const { return bytes_ != nullptr ? bytes_ : ""; }
   // Number of bytes before the terminating NUL (embedded NULs count).
-  std::int32_t length() const { return static_cast<std::int32_t>(bytes_.size()); }
-  bool empty() const { return bytes_.empty(); }
+  std::int32_t length() const { return length_; }
+  bool empty() const { return length_ == 0; }
   // Writable bytes: length() of them, then the terminating NUL, which must stay 0.
-  char* data() { return &bytes_[0]; }
-  // Sets the length; added bytes are NUL. Raises E_INVALIDARG above INT32_MAX.
+  char* data();
+  // Sets the length, keeping the bytes that fit; added bytes are NUL.
   void resize(std::size_t length);
 
-  friend bool operator==(const NarrowString& a, const NarrowString& b) {
-    return a.bytes_ == b.bytes_;
-  }
+  friend bool operator==(const NarrowString& a, const NarrowString& b);
   friend bool operator!=(const NarrowString& a, const NarrowString& b) { return !(a == b); }
   // Concatenation; raises E_INVALIDARG when the total exceeds INT32_MAX bytes.
   friend NarrowString operator+(const NarrowString& a, const NarrowString& b);
 
  private:
-  std::basic_string<char, std::char_traits<char>, StringAllocator<char>> bytes_;
+  char* bytes_ = nullptr;  // length_ + 1 bytes, or null for an empty string.
+  std::int32_t length_ = 0;
 };
 
 // Owns a length-counted BSTR, freed with SysFreeString. Null means no string.

@@ -14,7 +14,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
-for p in cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 \
+for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 wine32:i386 \
   googletest locales python3 icoutils; do
   have "$p" || need_pkgs+=("$p")
 done

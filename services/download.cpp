@@ -9,15 +9,53 @@
 
 namespace {
 
+// The WinINet functions the download uses. WinINet is not a KnownDLL, so a
+// load-time import would take any wininet.dll planted beside the launcher
+// (typically a Downloads folder that any web page can write into); it is
+// loaded from System32 only, on first use.
+struct WinInetApi {
+  decltype(&::InternetOpenA) InternetOpenA;
+  decltype(&::InternetOpenUrlA) InternetOpenUrlA;
+  decltype(&::HttpQueryInfoA) HttpQueryInfoA;
+  decltype(&::InternetReadFile) InternetReadFile;
+  decltype(&::InternetCloseHandle) InternetCloseHandle;
+};
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function* function) {
+  FARPROC address = GetProcAddress(module, name);
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+  return address != nullptr;
+}
+
+// The loaded functions, or null when System32's wininet.dll or one of its
+// functions is missing. The module stays loaded for the process's life, as
+// an imported DLL would.
+const WinInetApi* LoadWinInet() {
+  static WinInetApi api;
+  static bool attempted = false;
+  static bool complete = false;
+  if (!attempted) {
+    attempted = true;
+    HMODULE module = LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    complete = module != nullptr && Resolve(module, "InternetOpenA", &api.InternetOpenA) &&
+               Resolve(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
+               Resolve(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
+               Resolve(module, "InternetReadFile", &api.InternetReadFile) &&
+               Resolve(module, "InternetCloseHandle", &api.InternetCloseHandle);
+  }
+  return complete ? &api : nullptr;
+}
+
 constexpr DWORD kTransferBufferSize = 1024;
 constexpr std::int64_t kUnknownLength = -1;
 
 // WinINet hands back a request for any answer, error pages included.
-bool HasSuccessStatus(HINTERNET request) {
+bool HasSuccessStatus(const WinInetApi& wininet, HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                      nullptr)) {
+  if (!wininet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                              &size, nullptr)) {
     return false;
   }
   return status >= 200 && status <= 299;
@@ -25,10 +63,10 @@ bool HasSuccessStatus(HINTERNET request) {
 
 // The announced Content-Length, or kUnknownLength when none (or no number)
 // was sent, as with a chunked body.
-std::int64_t AnnouncedLength(HINTERNET request) {
+std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request) {
   char text[32] = {};
   DWORD size = sizeof(text) - 1;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+  if (!wininet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
     return kUnknownLength;
   }
   char* end = nullptr;
@@ -55,15 +93,15 @@ NarrowString CreateTempFileBeside(const NarrowString& file_path) {
 }
 
 // Writes the body to `temp_path` and returns its size, or a negative code.
-DownloadResult ReceiveBody(HINTERNET request, const NarrowString& temp_path,
-                           std::int64_t announced_length) {
+DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
+                           const NarrowString& temp_path, std::int64_t announced_length) {
   UniqueFile file(std::fopen(temp_path.c_str(), "wb"));
   if (file == nullptr) return kFileOpenFailed;
   char buffer[kTransferBufferSize];
   std::int64_t total = 0;
   for (;;) {
     DWORD count = 0;
-    if (!InternetReadFile(request, buffer, kTransferBufferSize, &count)) return kReadFailed;
+    if (!wininet.InternetReadFile(request, buffer, kTransferBufferSize, &count)) return kReadFailed;
     if (count == 0) break;
     if (std::fwrite(buffer, count, 1, file.get()) != 1) return kFileWriteFailed;
     total += count;
@@ -77,17 +115,22 @@ DownloadResult ReceiveBody(HINTERNET request, const NarrowString& temp_path,
 
 }  // namespace
 
+void CloseInternetHandle(HINTERNET handle) { LoadWinInet()->InternetCloseHandle(handle); }
+
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
-  UniqueInternet session(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  const WinInetApi* wininet = LoadWinInet();
+  if (wininet == nullptr) return kSessionFailed;
+  UniqueInternet session(
+      wininet->InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (session == nullptr) return kSessionFailed;
   UniqueInternet request(
-      InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (request == nullptr || !HasSuccessStatus(request.get())) return kRequestFailed;
-  std::int64_t announced_length = AnnouncedLength(request.get());
+      wininet->InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (request == nullptr || !HasSuccessStatus(*wininet, request.get())) return kRequestFailed;
+  std::int64_t announced_length = AnnouncedLength(*wininet, request.get());
 
   NarrowString temp_path = CreateTempFileBeside(file_path);
   if (temp_path.empty()) return kFileOpenFailed;
-  DownloadResult result = ReceiveBody(request.get(), temp_path, announced_length);
+  DownloadResult result = ReceiveBody(*wininet, request.get(), temp_path, announced_length);
   if (result >= 0 &&
       !MoveFileExA(temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result = kFileWriteFailed;

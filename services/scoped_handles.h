@@ -23,8 +23,12 @@ using UniqueHandle = std::unique_ptr<std::remove_pointer_t<Handle>, HandleCloser
 // A registry key from RegOpenKeyExA or RegCreateKeyExA.
 using UniqueHkey = UniqueHandle<HKEY, &RegCloseKey>;
 
+// Closes a WinINet handle through the System32 wininet.dll the download
+// service loaded (it is never imported at load time).
+void CloseInternetHandle(HINTERNET handle);
+
 // A WinINet session or request handle.
-using UniqueInternet = UniqueHandle<HINTERNET, &InternetCloseHandle>;
+using UniqueInternet = UniqueHandle<HINTERNET, &CloseInternetHandle>;
 
 // A C runtime stream from fopen.
 using UniqueFile = UniqueHandle<FILE*, &std::fclose>;
