@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 
 #include "launcher/service_operations.h"
@@ -112,6 +113,81 @@ TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
   ScriptedHttpServer server({HttpAnswer(200, "new")});
   EXPECT_EQ(Download(server), 3);
   EXPECT_EQ(ReadFileBytes(target_), "new");
+}
+
+}  // namespace
+
+namespace {
+
+// A hostile server: random status lines, headers, bodies and endings.
+ScriptedAnswer HostileAnswer(std::mt19937& random) {
+  const char* statuses[] = {"HTTP/1.1 200 OK",
+                            "HTTP/1.0 200 OK",
+                            "HTTP/1.1 204 No Content",
+                            "HTTP/1.1 206 Part",
+                            "HTTP/1.1 299 X",
+                            "HTTP/1.1 300 X",
+                            "HTTP/1.1 404 Gone",
+                            "HTTP/1.1 500 X",
+                            "HTTP/1.1 199 X",
+                            "HTTP/1.1 abc",
+                            "HTTP/9.9 200",
+                            "FOO",
+                            "",
+                            "HTTP/1.1 200"};
+  std::string body(random() % 20000, '\0');
+  for (char& byte : body) byte = static_cast<char>(random() % 256);
+  std::string answer = statuses[random() % (sizeof(statuses) / sizeof(statuses[0]))];
+  answer += "\r\n";
+  switch (random() % 6) {
+    case 0:
+      answer += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+      break;
+    case 1:
+      answer += "Content-Length: " + std::to_string(random() % 40000) + "\r\n";
+      break;
+    case 2:
+      answer += "Content-Length: -5\r\n";
+      break;
+    case 3:
+      answer += "Content-Length: 99999999999999999999\r\n";
+      break;
+    case 4:
+      answer += "Transfer-Encoding: chunked\r\n";
+      break;
+    default:
+      break;
+  }
+  if (random() % 3 == 0) answer += "X-Junk: \x01\x7f\xff\r\n";
+  if (random() % 4 == 0) answer += "Connection: keep-alive\r\n";
+  if (random() % 8 != 0) answer += "\r\n";  // Sometimes the head never ends.
+  answer += body.substr(0, random() % 2 == 0 ? body.size() : random() % (body.size() + 1));
+  return {answer, random() % 4 == 0};
+}
+
+TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
+  std::mt19937 random(20261208);
+  int successes = 0;
+  for (int round = 0; round < 120; ++round) {
+    PlacePreviousFile();
+    ScriptedHttpServer server({HostileAnswer(random)});
+    DownloadResult result = Download(server);
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(result >= 0 || result == kRequestFailed || result == kReadFailed ||
+                result == kFileWriteFailed)
+        << result;
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+    std::string stored = ReadFileBytes(target_);
+    if (result >= 0) {
+      ++successes;
+      EXPECT_EQ(stored.size(), static_cast<size_t>(result));
+    } else {
+      EXPECT_EQ(stored, "previous updater");
+    }
+  }
+  // The answers must reach both outcomes, or the fuzzing proves little.
+  EXPECT_GT(successes, 10);
+  EXPECT_LT(successes, 110);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "launcher/service_operations.h"
@@ -96,6 +97,36 @@ TEST(RegistrySandboxTest, LeavesNoKeysBehind) {
   }
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, root));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZORVIN TALLAMERE"));
+}
+
+}  // namespace
+
+namespace {
+
+// Seeded, bounded fuzzing: whatever a value holds, ReadInstallPath returns
+// either nothing or the bytes before the first NUL of an acceptable value.
+TEST_F(RegistryStoreTest, FuzzedValuesReadEmptyOrUpToFirstNul) {
+  std::mt19937 random(20261208);
+  const DWORD types[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY,
+                         REG_DWORD, REG_MULTI_SZ, REG_QWORD,     0x7FFF};
+  for (int round = 0; round < 1500; ++round) {
+    DWORD type = types[random() % (sizeof(types) / sizeof(types[0]))];
+    // Sizes cluster around the 1024-byte limit, where mistakes hide.
+    size_t size = random() % 3 == 0 ? 1020 + random() % 8 : random() % 1100;
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = random() % 4 == 0 ? '\0' : static_cast<char>(random() % 256);
+    StoreInstall(type, bytes);
+
+    // Judge by what the registry really holds for an ANSI reader: it may
+    // convert string data through the code page.
+    RegistryValue stored = ReadRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, "INSTALL");
+    bool acceptable = (stored.type == REG_SZ || stored.type == REG_EXPAND_SZ) &&
+                      stored.bytes.size() <= 1024 &&
+                      (stored.bytes.empty() || stored.bytes.back() == '\0');
+    std::string expected = acceptable ? stored.bytes.substr(0, stored.bytes.find('\0')) : "";
+    ASSERT_EQ(Text(ReadInstallPath()), expected)
+        << "round " << round << ", type " << type << ", size " << size;
+  }
 }
 
 }  // namespace

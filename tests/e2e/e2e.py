@@ -8,6 +8,7 @@ the requests the server saw.
 """
 import argparse
 import os
+import shutil
 import sys
 from pathlib import Path
 
@@ -38,16 +39,16 @@ class Scenario:
             self.failures.append(what)
         print(("  ok    " if condition else "  FAIL  ") + what)
 
-    def launch(self, updater=None, client=None, server=True, locale="ko_KR.UTF-8"):
+    def launch(self, updater=None, client=None, server=True, locale="ko_KR.UTF-8", env=None):
         """One launcher run; returns (exit code, requests the server saw)."""
         answers = {CLIENT_PATH: client or Answer("ok", self.client),
                    UPDATER_PATH: updater or Answer("ok", self.updater)}
         if not server:
-            code, _ = self.prefix.run(self.launcher, locale=locale)
+            code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
             return code, []
         with DownloadServer(answers) as s:
-            code, _ = self.prefix.run(self.launcher, locale=locale)
+            code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
         return code, s.requests
 
@@ -154,6 +155,24 @@ def planted_install(reg_type, data):
     return scenario
 
 
+def dll_planting(s):
+    """A wininet.dll beside the launcher, preferred over Wine's own, is never loaded."""
+    build = s.launcher_exe.parent
+    folder = s.launcher.parent
+    shutil.copy2(build / "planted" / "wininet.dll", folder / "wininet.dll")
+    shutil.copy2(build / "static_wininet_importer.exe", folder / "static_wininet_importer.exe")
+    prefer_planted = {"WINEDLLOVERRIDES": "wininet=n,b"}
+    marker = s.prefix.path("C:\\planted_wininet_loaded.txt")
+    # The control: a load-time import of wininet does load the planted DLL here.
+    s.prefix.run(folder / "static_wininet_importer.exe", extra_env=prefer_planted)
+    s.prefix.wait()
+    s.check(marker.exists(), "control: a load-time wininet import loads the planted DLL")
+    if marker.exists():
+        marker.unlink()
+    s.expect_first_install(env=prefer_planted)
+    s.check(not marker.exists(), "the launcher never loaded the planted wininet.dll")
+
+
 BIG_PAGE = b"<html>" + b"e" * 5000 + b"</html>"
 SCENARIOS = {
     "first_install": first_install,
@@ -170,6 +189,7 @@ SCENARIOS = {
     "install_dword": planted_install(4, b"\x01\x00\x00\x00"),
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
     "install_empty": planted_install(1, b""),
+    "dll_planting": dll_planting,
 }
 
 

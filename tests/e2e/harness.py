@@ -65,6 +65,8 @@ class DownloadServer:
 
     @staticmethod
     def _answer(sock, answer):
+        # Bounded, yet long enough for a large body at 2 MB/s.
+        sock.settimeout(5 + len(answer.body) / (2 << 20))
         if answer.kind in ("ok", "status"):
             status = 200 if answer.kind == "ok" else answer.status
             sock.sendall(b"HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
@@ -121,7 +123,7 @@ class Prefix:
             shutil.copy2(self.base_root / "prefix" / reg.name, reg)
         return self
 
-    def run(self, program, args=(), locale="ko_KR.UTF-8", extra_env=None):
+    def run(self, program, args=(), locale="ko_KR.UTF-8", extra_env=None, timeout=RUN_TIMEOUT):
         """Runs a Windows program to its end and returns its exit code and output."""
         out = self.root / "last_output.txt"
         with open(out, "wb") as sink:
@@ -130,7 +132,7 @@ class Prefix:
             result = subprocess.run([self.winerun, str(self.root), str(program), *args],
                                     stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
                                     env=self._env(self.root, locale, extra_env),
-                                    timeout=RUN_TIMEOUT, check=False)
+                                    timeout=timeout, check=False)
         return result.returncode, out.read_text(errors="replace")
 
     def wait(self):
