@@ -9,6 +9,7 @@ constexpr std::size_t kWorkBufferSize = 256;
 
 }  // namespace
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the declared contract takes a copy.
 void CreateDirectoryChain(NarrowString path) {
   char buffer[kWorkBufferSize];
   std::size_t length = static_cast<std::size_t>(path.length());
