@@ -6,46 +6,9 @@
 #include "launcher/install_layout.h"
 #include "launcher/service_operations.h"
 #include "services/scoped_handles.h"
+#include "services/wininet_api.h"
 
 namespace {
-
-// The WinINet functions the download uses. WinINet is not a KnownDLL, so a
-// load-time import would take any wininet.dll planted beside the launcher
-// (typically a Downloads folder that any web page can write into); it is
-// loaded from System32 only, on first use.
-struct WinInetApi {
-  decltype(&::InternetOpenA) InternetOpenA;
-  decltype(&::InternetOpenUrlA) InternetOpenUrlA;
-  decltype(&::HttpQueryInfoA) HttpQueryInfoA;
-  decltype(&::InternetReadFile) InternetReadFile;
-  decltype(&::InternetCloseHandle) InternetCloseHandle;
-};
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function* function) {
-  FARPROC address = GetProcAddress(module, name);
-  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-  return address != nullptr;
-}
-
-// The loaded functions, or null when System32's wininet.dll or one of its
-// functions is missing. The module stays loaded for the process's life, as
-// an imported DLL would.
-const WinInetApi* LoadWinInet() {
-  static WinInetApi api;
-  static bool attempted = false;
-  static bool complete = false;
-  if (!attempted) {
-    attempted = true;
-    HMODULE module = LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    complete = module != nullptr && Resolve(module, "InternetOpenA", &api.InternetOpenA) &&
-               Resolve(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
-               Resolve(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
-               Resolve(module, "InternetReadFile", &api.InternetReadFile) &&
-               Resolve(module, "InternetCloseHandle", &api.InternetCloseHandle);
-  }
-  return complete ? &api : nullptr;
-}
 
 constexpr DWORD kTransferBufferSize = 1024;
 constexpr std::int64_t kUnknownLength = -1;
@@ -114,8 +77,6 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
 }
 
 }  // namespace
-
-void CloseInternetHandle(HINTERNET handle) { LoadWinInet()->InternetCloseHandle(handle); }
 
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
   const WinInetApi* wininet = LoadWinInet();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "launcher/service_operations.h"
+#include "services/wininet_api.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
 
@@ -188,6 +189,25 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
   // The answers must reach both outcomes, or the fuzzing proves little.
   EXPECT_GT(successes, 10);
   EXPECT_LT(successes, 110);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WinInetApiTest, ComesFromTheSystemFolder) {
+  const WinInetApi* wininet = LoadWinInet();
+  ASSERT_NE(wininet, nullptr);
+  EXPECT_EQ(LoadWinInet(), wininet);  // Loaded once.
+  HMODULE module = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(wininet->InternetOpenA), &module));
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, MAX_PATH);
+  char system_folder[MAX_PATH] = {};
+  GetSystemDirectoryA(system_folder, MAX_PATH);
+  EXPECT_EQ(CharLowerA(path), std::string(CharLowerA(system_folder)) + "\\wininet.dll");
 }
 
 }  // namespace
