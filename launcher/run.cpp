@@ -21,7 +21,8 @@ NarrowString InstallClient() {
   NarrowString shortcut_path = ComposeShortcutPath(desktop_folder);
   NarrowString client_exe_path = ComposeClientExePath(install_dir);
   CreateDirectoryChain(install_dir);
-  // A failed client download still gets its shortcut; the updater repairs it.
+  // The client's result changes nothing: even a failed download gets its
+  // shortcut, and the run goes on to the updater.
   DownloadToFile(kClientUrl, client_exe_path);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);

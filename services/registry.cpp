@@ -43,7 +43,7 @@ void CreateRegistryKey(HKEY root, const NarrowString& subkey) {
   DWORD disposition = 0;
   if (RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kKeyAccess,
                       nullptr, &key, &disposition) == ERROR_SUCCESS) {
-    UniqueHkey created(key);
+    UniqueHkey created(key);  // Only the key's existence was wanted.
   }
 }
 
