@@ -30,7 +30,7 @@ def main():
         folder = prefix.path("C:\\users\\Public")
         with DownloadServer({"/client/orvinta.exe": Answer("ok", client)}):
             _, output = prefix.run(build / "tests" / "benchmark" / "download_benchmark.exe",
-                                   ["http://127.0.0.1:47613/client/orvinta.exe", "C:\\users\\Public", "2"],
+                                   ["http://127.0.0.1:28613/client/orvinta.exe", "C:\\users\\Public", "2"],
                                    timeout=900)
         print(output.strip())
         (folder / "orvinta.exe").unlink(missing_ok=True)

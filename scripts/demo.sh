@@ -6,8 +6,8 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build/test}
 
 bash scripts/setup.sh
-echo "Building the launcher for the local download server 127.0.0.1:47613"
-cmake -S . -B "$build" -DDOWNLOAD_HOST=127.0.0.1:47613 >/dev/null
+echo "Building the launcher for the local download server 127.0.0.1:28613"
+cmake -S . -B "$build" -DDOWNLOAD_HOST=127.0.0.1:28613 >/dev/null
 cmake --build "$build" -j"$(nproc)" --target OrvintaLauncher registry_probe recording_updater \
   sample_client >/dev/null
 python3 scripts/demo.py "$build"

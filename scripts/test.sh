@@ -19,6 +19,6 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 # output open; start them here so no test's output is held open by them.
 scripts/winerun "$wine_root" cmd /c exit </dev/null >/dev/null 2>&1
 
-cmake -S . -B "$build" -DDOWNLOAD_HOST=127.0.0.1:47613 >/dev/null
+cmake -S . -B "$build" -DDOWNLOAD_HOST=127.0.0.1:28613 >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 300

@@ -10,9 +10,12 @@ import socketserver
 import struct
 import subprocess
 import threading
+import time
 from pathlib import Path
 
-PORT = 47613  # The e2e and demo launchers are built for 127.0.0.1:47613.
+# The e2e and demo launchers are built for 127.0.0.1:28613, a port below
+# Linux's ephemeral range, so no test's client socket can be holding it.
+PORT = 28613
 INSTALL_KEY = "HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA"
 DEFAULT_DIR = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA"
 SHORTCUT_NAME = "\uc624\ube48\ud0c0\uba54\ub8e8\uc2a4.lnk"
@@ -60,7 +63,15 @@ class DownloadServer:
             allow_reuse_address = True
             daemon_threads = True
 
-        self._server = Server(("127.0.0.1", PORT), Handler)
+        deadline = time.monotonic() + 20
+        while True:  # Bounded wait for a previous scenario's server to let go.
+            try:
+                self._server = Server(("127.0.0.1", PORT), Handler)
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.2)
         self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
 
     @staticmethod
