@@ -14,30 +14,28 @@ def main():
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 15
     sizes = collections.Counter()
     kept = False
-    pending = None
+    section = None  # A long section name puts its address on the next line.
     for line in open(path, errors="replace"):
         if line.startswith("Linker script and memory map"):
             kept = True
-            continue
         if not kept:
             continue
-        m = re.match(r"^ (\.\S+)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+)", line)
-        if not m and re.match(r"^ (\.\S+)\s*$", line):
-            pending = line.strip()
+        whole = re.match(r"^ (\.\S+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)", line)
+        named = re.match(r"^ (\.\S+)\s*$", line)
+        wrapped = re.match(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)", line)
+        if whole:
+            section, size, source = whole.group(1), whole.group(2), whole.group(3)
+        elif named:
+            section = named.group(1)
             continue
-        if not m and pending:
-            m2 = re.match(r"^\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+)", line)
-            pending = None
-            if m2:
-                m = (None, None, None, m2.group(2), m2.group(3))
-                section, size, source = pending, int(m[3], 16), m[4]
-                sizes[re.sub(r".*/", "", source).split("(")[0]] += size
+        elif wrapped and section:
+            size, source = wrapped.group(1), wrapped.group(2)
+        else:
+            section = None
             continue
-        if m:
-            if m.group(1).startswith(".debug"):
-                continue
-            source = re.sub(r".*/", "", m.group(4)).split("(")[0]
-            sizes[source] += int(m.group(3), 16)
+        if not section.startswith(".debug"):
+            sizes[re.sub(r".*/", "", source).split("(")[0]] += int(size, 16)
+        section = None
     total = sum(sizes.values())
     print(f"{total} bytes in kept sections")
     for source, size in sizes.most_common(count):

@@ -229,3 +229,16 @@ TEST(WinInetApiTest, ComesFromTheSystemFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {
+  // A folder where the file should go: the body arrives, the move cannot.
+  ASSERT_TRUE(CreateDirectoryA(target_.c_str(), nullptr));
+  ScriptedHttpServer server({HttpAnswer(200, Body(3000))});
+  EXPECT_EQ(Download(server), kFileWriteFailed);
+  EXPECT_TRUE(IsDirectory(target_));
+  EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});  // No temporary file.
+}
+
+}  // namespace
