@@ -14,8 +14,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
-for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine64 wine32:i386 \
-  googletest locales python3 icoutils; do
+# The x86_64 compilers build the Wine tests on hosts that run no 32-bit programs.
+for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 \
+  wine wine64 wine32:i386 googletest locales python3 icoutils openssl osslsigncode; do
   have "$p" || need_pkgs+=("$p")
 done
 

@@ -91,7 +91,7 @@ def first_install(s):
 def repeat_run(s):
     s.expect_first_install()
     (s.prefix.desktop() / SHORTCUT_NAME).unlink()
-    s.prefix.delete_key("HKCR\\orvinta")
+    s.prefix.delete_key("HKCR\\orvinta", s.launcher)
     s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
     s.updater = s.updater + b"\0" * 512  # A newer updater on the server.
     code, requests = s.launch()
@@ -132,7 +132,7 @@ def updater_fault(answer, server=True):
     def scenario(s):
         s.expect_first_install()
         previous = s.prefix.read(DEFAULT_DIR + "\\updater.exe")
-        s.prefix.delete_key("HKCR\\orvinta")
+        s.prefix.delete_key("HKCR\\orvinta", s.launcher)
         s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
         code, _ = s.launch(updater=answer, server=server)
         s.check(code == 1, f"exit code {code} == 1")

@@ -184,8 +184,9 @@ class Prefix:
         code, output = self.run(probe, ["set-install", str(reg_type), data.hex()])
         assert code == 0, output
 
-    def delete_key(self, key):
-        self.run("reg", ["delete", key, "/f", "/reg:32"])
+    def delete_key(self, key, launcher):
+        """Deletes a key in the registry view of the program `launcher`."""
+        self.run("reg", ["delete", key, "/f", "/reg:%d" % pe_bits(launcher)])
 
     def install_launcher(self, launcher):
         """Puts the launcher where a user would run it from: their Downloads folder."""
@@ -211,6 +212,13 @@ def expected_registration(install_dir):
         PROTOCOL_NAME: (1, b"\0"),
         COMMAND_NAME: (1, ('"%s" "%%1"' % updater).encode("latin-1") + b"\0"),
     }
+
+
+def pe_bits(program):
+    """32 or 64: the width of a Windows program, from its PE machine field."""
+    image = Path(program).read_bytes()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    return 64 if struct.unpack_from("<H", image, pe + 4)[0] == 0x8664 else 32
 
 
 def link_points_at(link_bytes, target):

@@ -1,5 +1,6 @@
-// Reads and plants the launcher's registry values in the 32-bit view, with
-// exact types and bytes, for the end-to-end tests.
+// Reads and plants the launcher's registry values, with exact types and
+// bytes, for the end-to-end tests. Built for the launcher's processor, it
+// sees the launcher's registry view: the 32-bit one for the shipped build.
 //   registry_probe dump                      one line per value
 //   registry_probe set-install TYPE HEXBYTES  stores "INSTALL" as given
 #include <windows.h>
@@ -17,7 +18,7 @@ constexpr char kProductKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA";
 void Dump(HKEY root, const char* root_name, const char* subkey, const char* name) {
   std::printf("%s\\%s|%s|", root_name, subkey, name);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     std::printf("missing\n");
     return;
   }
@@ -52,7 +53,7 @@ int main(int argc, char** argv) {
     bytes.push_back('X');  // So the system adds no terminator of its own.
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0,
-                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
+                        KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS) {
       return 2;
     }
