@@ -8,8 +8,8 @@
 #include "launcher/strings.h"
 
 // The operations the run performs on the system, implemented in services/.
-// None of them throws except through string operations (StringError); each
-// reports failure only through its result, and each releases every handle it
+// Each reports failure only through its result (a failed string operation
+// ends the process: RaiseStringError), and each releases every handle it
 // opened before it returns.
 
 // Bytes received (0 or more), or one of the negative stage codes below.

@@ -3,7 +3,12 @@
 #include <cstring>
 #include <utility>
 
-void RaiseStringError(HRESULT code) { throw StringError{code}; }
+void RaiseStringError(HRESULT code) {
+  // TerminateProcess shows nothing, unlike abort(), a fail-fast or an
+  // unhandled exception, which may bring up an error report. Terminating the
+  // own process does not return; the loop only makes that plain to the compiler.
+  for (;;) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+}
 
 std::int32_t JoinedLength(std::size_t first, std::size_t second) {
   if (first > INT32_MAX || second > INT32_MAX - first) RaiseStringError(E_INVALIDARG);

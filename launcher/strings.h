@@ -13,7 +13,7 @@
 // NUL byte. Used for every path, registry name and datum, URL and process
 // argument. A value: copies are independent. Its bytes live on the process
 // heap; a length beyond INT32_MAX raises E_INVALIDARG, an exhausted heap
-// E_OUTOFMEMORY and a missing heap E_FAIL, all as StringError.
+// E_OUTOFMEMORY and a missing heap E_FAIL, each through RaiseStringError.
 class NarrowString {
  public:
   NarrowString() = default;

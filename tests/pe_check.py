@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the built launcher as a Windows image: 32-bit GUI, ASLR and NX, no
+"""Checks the built launcher as a Windows image: at most 40 KiB, 32-bit GUI, ASLR and NX, no
 section both writable and executable, only KnownDLLs imported, no time stamp,
 and exactly the manifest and the three-image icon group 101 as resources.
 
@@ -14,6 +14,7 @@ import sys
 KNOWN_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
               "shell32.dll", "user32.dll", "gdi32.dll", "shlwapi.dll", "comdlg32.dll",
               "rpcrt4.dll", "sechost.dll", "combase.dll"}
+SIZE_LIMIT = 40 * 1024  # bytes
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
 
@@ -43,6 +44,7 @@ def main():
         results.append(ok)
         print(("ok    " if ok else "FAIL  ") + what)
 
+    check(len(image) <= SIZE_LIMIT, f"size {len(image)} bytes <= {SIZE_LIMIT}")
     machine, stamp, subsystem, characteristics, sections = headers(image)
     check(machine == 0x14C, f"machine i386 (0x{machine:x})")
     check(subsystem == 2, f"GUI subsystem ({subsystem})")

@@ -8,15 +8,6 @@
 
 namespace {
 
-HRESULT CodeRaisedBy(void (*operation)()) {
-  try {
-    operation();
-  } catch (const StringError& error) {
-    return error.code;
-  }
-  return S_OK;
-}
-
 TEST(NarrowStringTest, CopiesAreIndependentValues) {
   NarrowString original = "C:\\Games";
   NarrowString copy = original;
@@ -32,19 +23,44 @@ TEST(NarrowStringTest, JoiningKeepsEmbeddedNulsAndTerminates) {
   EXPECT_TRUE(NarrowString(nullptr).empty());
 }
 
-TEST(NarrowStringTest, LengthsPastSigned32BitsRaiseInvalidArg) {
+TEST(NarrowStringTest, LengthsUpToSigned32BitsAreJoinable) {
   EXPECT_EQ(JoinedLength(0x7FFFFFFF, 0), 0x7FFFFFFF);
-  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(0x7FFFFFFF, 1); }), E_INVALIDARG);
-  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(0x40000000, 0x40000000); }), E_INVALIDARG);
-  EXPECT_EQ(CodeRaisedBy([] { JoinedLength(SIZE_MAX, SIZE_MAX); }), E_INVALIDARG);
-  // Rejected before a single byte is read from the source.
-  EXPECT_EQ(CodeRaisedBy([] { NarrowString("x", 0x80000000u); }), E_INVALIDARG);
-  EXPECT_EQ(CodeRaisedBy([] { NarrowString().resize(0x80000000u); }), E_INVALIDARG);
+  EXPECT_EQ(JoinedLength(0x40000000, 0x3FFFFFFF), 0x7FFFFFFF);
 }
 
-TEST(NarrowStringTest, ExhaustedMemoryRaisesOutOfMemory) {
-  // A 32-bit process cannot hold a 2 GiB string.
-  EXPECT_EQ(CodeRaisedBy([] { NarrowString().resize(0x7FFFFFFF); }), E_OUTOFMEMORY);
+// A failed string operation ends its process at once with the HRESULT as the
+// exit code, which the parent reads with GetExitCodeProcess. Each row runs
+// the product's own string code in a child process.
+struct StringFailure {
+  const char* what;
+  void (*operation)();
+  HRESULT code;
+};
+
+TEST(StringFailureDeathTest, EndsTheProcessWithItsHresult) {
+  const StringFailure rows[] = {
+      {"join past INT32_MAX", [] { JoinedLength(0x7FFFFFFF, 1); }, E_INVALIDARG},
+      {"join of two 1 GiB lengths", [] { JoinedLength(0x40000000, 0x40000000); }, E_INVALIDARG},
+      {"join of SIZE_MAX lengths", [] { JoinedLength(SIZE_MAX, SIZE_MAX); }, E_INVALIDARG},
+      // Rejected before a single byte is read from the source.
+      {"copy past INT32_MAX", [] { NarrowString("x", 0x80000000u); }, E_INVALIDARG},
+      {"resize past INT32_MAX", [] { NarrowString().resize(0x80000000u); }, E_INVALIDARG},
+      // Refused allocations: a 32-bit process cannot hold the 2 GiB string, a
+      // 64-bit one then cannot have its 4 GiB wide copy.
+      {"refused allocation",
+       [] {
+         NarrowString big;
+         big.resize(0x7FFFFFFF);
+         ToWide(big);
+       },
+       E_OUTOFMEMORY},
+      // No heap cannot be provoked; the failure it raises can.
+      {"missing heap", [] { RaiseStringError(E_FAIL); }, E_FAIL},
+  };
+  for (const StringFailure& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EXIT(row.operation(), ::testing::ExitedWithCode(static_cast<int>(row.code)), "");
+  }
 }
 
 TEST(ToNarrowTest, NullAndEmptyGiveEmpty) {
