@@ -23,7 +23,7 @@ NarrowString InstallClient() {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  DownloadToFile(kClientUrl, client_exe_path);
+  DownloadToFile(kClientUrl, client_exe_path, kSignerPins);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -38,7 +38,7 @@ int RunLauncher() {
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
-  if (DownloadToFile(kUpdaterUrl, updater_path) < kSmallestUpdater) return 1;
+  if (DownloadToFile(kUpdaterUrl, updater_path, kSignerPins) < kSmallestUpdater) return 1;
 
   // Write results are ignored: a failed write must not stop the hand-off.
   CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);

@@ -14,11 +14,12 @@
 
 // Bytes received (0 or more), or one of the negative stage codes below.
 using DownloadResult = std::int32_t;
-constexpr DownloadResult kSessionFailed = -1;    // InternetOpenA failed.
-constexpr DownloadResult kRequestFailed = -2;    // No connection, or a status outside 200-299.
-constexpr DownloadResult kFileOpenFailed = -3;   // The temporary file could not be created.
-constexpr DownloadResult kReadFailed = -4;       // A read failed, or the body was cut short.
-constexpr DownloadResult kFileWriteFailed = -5;  // Writing or moving the local file failed.
+constexpr DownloadResult kSessionFailed = -1;     // InternetOpenA failed.
+constexpr DownloadResult kRequestFailed = -2;     // No connection, or a status outside 200-299.
+constexpr DownloadResult kFileOpenFailed = -3;    // The temporary file could not be created.
+constexpr DownloadResult kReadFailed = -4;        // A read failed, or the body was cut short.
+constexpr DownloadResult kFileWriteFailed = -5;   // Writing or moving the local file failed.
+constexpr DownloadResult kSignatureRefused = -6;  // Not signed by a pinned key.
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
 // string when there is none or it is unreadable, of the wrong type, longer
@@ -42,11 +43,15 @@ NarrowString GetKnownFolderPath(REFKNOWNFOLDERID folder);
 // than 254 bytes create nothing.
 void CreateDirectoryChain(NarrowString path);
 
-// GETs `url` (direct connection, no cache) and stores the body at `file_path`.
-// The file is replaced only when the whole body arrived with a 2xx status;
-// on every failure an existing file keeps its content and no temporary file
-// is left behind.
-DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path);
+// GETs `url` (direct connection, no cache; an https URL must pass WinINet's
+// certificate checks) and stores the body at `file_path`. The file is
+// replaced only when the whole body arrived with a 2xx status and, when
+// `signer_pins` is not empty, the received file carries an Authenticode
+// signature by a key it pins: 64 lowercase hex digits per pin (the SHA-256 of
+// the key's DER SubjectPublicKeyInfo), back to back. On every failure an
+// existing file keeps its content and no temporary file is left behind.
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
+                              const NarrowString& signer_pins);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

@@ -6,6 +6,7 @@
 #include "launcher/install_layout.h"
 #include "launcher/service_operations.h"
 #include "services/scoped_handles.h"
+#include "services/signer_check.h"
 #include "services/wininet_api.h"
 
 namespace {
@@ -78,7 +79,8 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
 
 }  // namespace
 
-DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
+                              const NarrowString& signer_pins) {
   const WinInetApi* wininet = LoadWinInet();
   if (wininet == nullptr) return kSessionFailed;
   UniqueInternet session(
@@ -92,6 +94,11 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   NarrowString temp_path = CreateTempFileBeside(file_path);
   if (temp_path.empty()) return kFileOpenFailed;
   DownloadResult result = ReceiveBody(*wininet, request.get(), temp_path, announced_length);
+  // Checked before the file is kept: a body cut short, changed or signed by
+  // anyone else never replaces the target.
+  if (result >= 0 && !signer_pins.empty() && !IsSignedByPinnedKey(temp_path, signer_pins)) {
+    result = kSignatureRefused;
+  }
   if (result >= 0 &&
       !MoveFileExA(temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result = kFileWriteFailed;

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 #include <wininet.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <memory>
@@ -29,6 +31,11 @@ void CloseInternetHandle(HINTERNET handle);
 
 // A WinINet session or request handle.
 using UniqueInternet = UniqueHandle<HINTERNET, &CloseInternetHandle>;
+
+// A WinVerifyTrust verification left open by WTD_STATEACTION_VERIFY; closing
+// it (WTD_STATEACTION_CLOSE) frees the signer and certificate data it holds.
+void CloseTrustState(WINTRUST_DATA* verification);
+using UniqueTrustState = UniqueHandle<WINTRUST_DATA*, &CloseTrustState>;
 
 // A C runtime stream from fopen.
 using UniqueFile = UniqueHandle<FILE*, &std::fclose>;

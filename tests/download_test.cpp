@@ -22,7 +22,7 @@ std::string Body(size_t size) {
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
-    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str());
+    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "");
   }
   // A previous good file at the target, which failures must leave intact.
   void PlacePreviousFile() { WriteFileBytes(target_, "previous updater"); }
@@ -96,7 +96,7 @@ TEST_F(DownloadTest, ClosedPortFailsAtOnceAndKeepsTheFile) {
   PlacePreviousFile();
   std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/client/tmp_updater.bin";
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str()), kRequestFailed);
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), ""), kRequestFailed);
   auto elapsed = std::chrono::steady_clock::now() - start;
   RecordProperty(
       "closed_port_ms",
@@ -107,7 +107,7 @@ TEST_F(DownloadTest, ClosedPortFailsAtOnceAndKeepsTheFile) {
 TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
   ScriptedHttpServer server({HttpAnswer(200, Body(2000))});
   std::string target = folder_.Child("absent\\updater.exe");
-  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str()), kFileOpenFailed);
+  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), ""), kFileOpenFailed);
   EXPECT_TRUE(folder_.Entries().empty());
 }
 
@@ -173,8 +173,8 @@ ScriptedAnswer HostileAnswer(std::mt19937& random) {
 // outlives `bound`: a hang must fail the run, not stall it.
 DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url,
                               const std::string& target) {
-  auto download =
-      std::async(std::launch::async, [&] { return DownloadToFile(url.c_str(), target.c_str()); });
+  auto download = std::async(std::launch::async,
+                             [&] { return DownloadToFile(url.c_str(), target.c_str(), ""); });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
     std::fflush(stderr);
@@ -239,6 +239,68 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {
   EXPECT_EQ(Download(server), kFileWriteFailed);
   EXPECT_TRUE(IsDirectory(target_));
   EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});  // No temporary file.
+}
+
+}  // namespace
+
+namespace {
+
+// The signed test files the build makes in signing\ beside this program.
+std::string TestKeyFile(const std::string& name) {
+  char module[MAX_PATH];
+  std::string path(module, GetModuleFileNameA(nullptr, module, MAX_PATH));
+  return path.substr(0, path.find_last_of('\\')) + "\\signing\\" + name;
+}
+
+std::string Pin(const std::string& signer) {
+  return ReadFileBytes(TestKeyFile(signer + ".pin")).substr(0, 64);
+}
+
+TEST_F(DownloadTest, WithPinsKeepsOnlyFilesSignedByAPinnedKey) {
+  const std::string signed_file = ReadFileBytes(TestKeyFile("client.pinned.exe"));
+  ASSERT_GT(signed_file.size(), 8000u);
+  std::string changed = signed_file;
+  changed[1500] = static_cast<char>(changed[1500] ^ 0x01);  // In the code, after signing.
+  // Chunked and closed before the last chunk: WinINet reports a normal end.
+  std::string cut = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  char size_line[16];
+  std::snprintf(size_line, sizeof(size_line), "%zx\r\n", signed_file.size() - 3000);
+  cut += size_line + signed_file.substr(0, signed_file.size() - 3000) + "\r\n";
+  const std::string pinned = Pin("pinned");
+  const std::string other = Pin("other");
+  ASSERT_EQ(pinned.size(), 64u);
+  ASSERT_NE(pinned, other);
+  struct Row {
+    const char* what;
+    ScriptedAnswer answer;
+    std::string pins;
+    DownloadResult expected;
+  };
+  const Row rows[] = {
+      {"signed by the pinned key", HttpAnswer(200, signed_file), pinned,
+       static_cast<DownloadResult>(signed_file.size())},
+      {"pinned key second of two pins", HttpAnswer(200, signed_file), other + pinned,
+       static_cast<DownloadResult>(signed_file.size())},
+      {"unsigned", HttpAnswer(200, ReadFileBytes(TestKeyFile("..\\e2e\\sample_client.exe"))),
+       pinned, kSignatureRefused},
+      {"a byte changed after signing", HttpAnswer(200, changed), pinned, kSignatureRefused},
+      {"signed by another key of the same CA",
+       HttpAnswer(200, ReadFileBytes(TestKeyFile("client.other.exe"))), pinned, kSignatureRefused},
+      {"cut short in a chunked body", {cut, false}, pinned, kSignatureRefused},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PlacePreviousFile();
+    ScriptedHttpServer server({row.answer});
+    EXPECT_EQ(DownloadToFile(server.Url("/client/orvinta.exe").c_str(), target_.c_str(),
+                             row.pins.c_str()),
+              row.expected);
+    if (row.expected < 0) {
+      ExpectPreviousFileAlone();
+    } else {
+      EXPECT_EQ(ReadFileBytes(target_), signed_file);
+    }
+  }
 }
 
 }  // namespace

@@ -46,8 +46,10 @@ void CreateDirectoryChain(NarrowString path) {
   recorded.calls.push_back("CreateDirectoryChain " + Text(path));
 }
 
-DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path) {
-  recorded.calls.push_back("DownloadToFile " + Text(url) + " -> " + Text(file_path));
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
+                              const NarrowString& signer_pins) {
+  recorded.calls.push_back("DownloadToFile " + Text(url) + " -> " + Text(file_path) +
+                           (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)));
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;
 }

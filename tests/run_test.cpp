@@ -11,9 +11,11 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// The run's tests are built with this download host.
-const std::string kClientUrlText = "http://downloads.test.invalid/client/orvinta.exe";
-const std::string kUpdaterUrlText = "http://downloads.test.invalid/client/tmp_updater.bin";
+// The run's tests are built for this server and these two signer pins (the
+// shipped default is http and no pins: the end-to-end tests run that build).
+const std::string kClientUrlText = "https://downloads.test.invalid/client/orvinta.exe";
+const std::string kUpdaterUrlText = "https://downloads.test.invalid/client/tmp_updater.bin";
+const std::string kSignedBy = " signed by " + std::string(64, 'a') + std::string(64, '0');
 const std::string kHangulShortcut = "\\\xBF\xC0\xBA\xF3\xC5\xB8\xB8\xDE\xB7\xE7\xBD\xBA.lnk";
 
 // The registration and hand-off that follow a good updater download.
@@ -48,12 +50,12 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
       "GetKnownFolderPath Desktop",
       "GetKnownFolderPath ProgramFilesX86",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kClientUrlText + " -> " + dir + "\\orvinta.exe",
+      "DownloadToFile " + kClientUrlText + " -> " + dir + "\\orvinta.exe" + kSignedBy,
       "CreateDesktopShortcut " + dir + "\\orvinta.exe at C:\\Users\\ana\\Desktop" + kHangulShortcut,
       "PauseRun 1000",
       "UninitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe",
+      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kSignedBy,
   };
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
 }
@@ -64,7 +66,7 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
   Calls expected = {
       "ReadInstallPath",
       "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe",
+      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kSignedBy,
   };
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
 }
@@ -73,7 +75,7 @@ TEST_F(RunTest, RecordedDirectoryEndingInBackslashIsUsedAsStored) {
   recorded.install_path = "D:\\Games\\";
   RunLauncher();
   EXPECT_EQ(recorded.calls[2],
-            "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\\\updater.exe");
+            "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\\\updater.exe" + kSignedBy);
   EXPECT_EQ(recorded.calls[4],
             "WriteRegistryString HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA "
             "[INSTALL] = D:\\Games\\");
@@ -87,7 +89,7 @@ TEST_F(RunTest, ComFailureFallsBackToDefaultDirectoryWithoutInstalling) {
       "ReadInstallPath",
       "InitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe",
+      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kSignedBy,
   };
   // No folder lookup, client, shortcut, pause or UninitializeCom.
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
@@ -120,14 +122,14 @@ TEST_P(SmallUpdaterTest, RegistersNothingAndStartsNothing) {
   Calls expected = {
       "ReadInstallPath",
       "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe",
+      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kSignedBy,
   };
   EXPECT_EQ(recorded.calls, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(ShortAndFailedDownloads, SmallUpdaterTest,
                          ::testing::Values(999, 0, kSessionFailed, kRequestFailed, kFileOpenFailed,
-                                           kReadFailed, kFileWriteFailed));
+                                           kReadFailed, kFileWriteFailed, kSignatureRefused));
 
 TEST_F(RunTest, UpdaterOfExactly1000BytesIsRegisteredAndStarted) {
   recorded.install_path = "D:\\Games\\ORVINTA";

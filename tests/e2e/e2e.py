@@ -24,12 +24,27 @@ NOTHING_REGISTERED = {INSTALL_NAME: None, PROTOCOL_NAME: None, COMMAND_NAME: Non
 
 
 class Scenario:
+    """A fresh prefix and the launcher to run in it.
+
+    Scenarios named signed_* run the publisher's build (HTTPS to localhost,
+    the pinned test key) against a TLS server serving files that key signed.
+    """
+
     def __init__(self, args, name):
         build = Path(args.build)
-        self.launcher_exe = build / "tests" / "e2e" / "OrvintaLauncherE2E.exe"
-        self.probe = build / "tests" / "e2e" / "registry_probe.exe"
-        self.updater = (build / "tests" / "e2e" / "recording_updater.exe").read_bytes()
-        self.client = (build / "tests" / "e2e" / "sample_client.exe").read_bytes()
+        e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
+        self.probe = e2e / "registry_probe.exe"
+        self.unsigned_client = (e2e / "sample_client.exe").read_bytes()
+        if name.startswith("signed_"):
+            self.launcher_exe = e2e / "OrvintaLauncherSignedE2E.exe"
+            self.updater = (self.keys / "updater.pinned.exe").read_bytes()
+            self.client = (self.keys / "client.pinned.exe").read_bytes()
+            self.tls = (self.keys / "localhost.pem", self.keys / "localhost.key")
+        else:
+            self.launcher_exe = e2e / "OrvintaLauncherE2E.exe"
+            self.updater = (e2e / "recording_updater.exe").read_bytes()
+            self.client = self.unsigned_client
+            self.tls = None
         self.prefix = Prefix(build / "e2e", name, args.winerun).create()
         self.launcher = self.prefix.install_launcher(self.launcher_exe)
         self.failures = []
@@ -47,10 +62,13 @@ class Scenario:
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
             return code, []
-        with DownloadServer(answers) as s:
+        with DownloadServer(answers, tls=self.tls) as s:
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
         return code, s.requests
+
+    def trust_test_ca(self):
+        self.prefix.trust_root(self.probe, self.keys / "ca.der")
 
     def registry(self):
         return self.prefix.registry(self.probe)
@@ -130,11 +148,14 @@ def code_page_1252(s):
 
 def updater_fault(answer, server=True):
     def scenario(s):
+        if s.tls:
+            s.trust_test_ca()
+        answer_now = answer(s) if callable(answer) else answer
         s.expect_first_install()
         previous = s.prefix.read(DEFAULT_DIR + "\\updater.exe")
         s.prefix.delete_key("HKCR\\orvinta", s.launcher)
         s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
-        code, _ = s.launch(updater=answer, server=server)
+        code, _ = s.launch(updater=answer_now, server=server)
         s.check(code == 1, f"exit code {code} == 1")
         s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == previous,
                 "the earlier updater.exe is byte-identical")
@@ -173,6 +194,37 @@ def dll_planting(s):
     s.check(not marker.exists(), "the launcher never loaded the planted wininet.dll")
 
 
+def signed_first_install(s):
+    s.trust_test_ca()
+    first_install(s)
+
+
+def signed_client_refused(s):
+    """An unsigned client is not kept; the signed updater still takes over."""
+    s.trust_test_ca()
+    code, requests = s.launch(client=Answer("ok", s.unsigned_client))
+    s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client kept")
+    s.check(s.shortcut() is not None, "the shortcut is saved all the same")
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+
+
+def signed_untrusted_server(s):
+    """A server whose certificate no trusted root issued gets nothing run."""
+    code, _ = s.launch()
+    s.check(code == 1, f"exit code {code} == 1")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") is None, "no updater")
+    s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
+def altered(s):
+    """The signed updater with one byte of its code changed after signing."""
+    body = bytearray(s.updater)
+    body[1500] ^= 0x01
+    return Answer("ok", bytes(body))
+
+
 BIG_PAGE = b"<html>" + b"e" * 5000 + b"</html>"
 SCENARIOS = {
     "first_install": first_install,
@@ -190,6 +242,10 @@ SCENARIOS = {
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
     "install_empty": planted_install(1, b""),
     "dll_planting": dll_planting,
+    "signed_first_install": signed_first_install,
+    "signed_client_refused": signed_client_refused,
+    "signed_updater_altered": updater_fault(altered),
+    "signed_untrusted_server": signed_untrusted_server,
 }
 
 

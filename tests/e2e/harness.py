@@ -7,6 +7,7 @@ import os
 import shutil
 import socket
 import socketserver
+import ssl
 import struct
 import subprocess
 import threading
@@ -14,8 +15,10 @@ import time
 from pathlib import Path
 
 # The e2e and demo launchers are built for 127.0.0.1:28613, a port below
-# Linux's ephemeral range, so no test's client socket can be holding it.
+# Linux's ephemeral range, so no test's client socket can be holding it; the
+# signed build for https://localhost:28614.
 PORT = 28613
+TLS_PORT = 28614
 INSTALL_KEY = "HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA"
 DEFAULT_DIR = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA"
 SHORTCUT_NAME = "\uc624\ube48\ud0c0\uba54\ub8e8\uc2a4.lnk"
@@ -35,9 +38,12 @@ class Answer:
 
 
 class DownloadServer:
-    """An HTTP server on 127.0.0.1:PORT with one scripted answer per path."""
+    """An HTTP server on 127.0.0.1:PORT with one scripted answer per path.
 
-    def __init__(self, answers):
+    With tls=(certificate file, key file) it serves HTTPS on TLS_PORT instead.
+    """
+
+    def __init__(self, answers, tls=None):
         self.answers = dict(answers)
         self.requests = []  # (method, path, user agent)
         outer = self
@@ -45,12 +51,19 @@ class DownloadServer:
         class Handler(socketserver.BaseRequestHandler):
             def handle(self):
                 self.request.settimeout(5)
+                if tls:
+                    try:
+                        self.request.do_handshake()
+                    except (OSError, ssl.SSLError):
+                        return  # A client that refused the certificate.
                 head = b""
                 while b"\r\n\r\n" not in head and len(head) < 65536:
                     chunk = self.request.recv(4096)
                     if not chunk:
                         break
                     head += chunk
+                if not head:
+                    return  # Closed without asking, as after refusing the certificate.
                 lines = head.decode("latin-1").split("\r\n")
                 parts = lines[0].split(" ")
                 agent = next((l.split(":", 1)[1].strip() for l in lines[1:]
@@ -59,14 +72,26 @@ class DownloadServer:
                 outer.requests.append((parts[0], path, agent))
                 outer._answer(self.request, outer.answers.get(path, Answer("status", b"none", 404)))
 
+        context = None
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+
         class Server(socketserver.ThreadingTCPServer):
             allow_reuse_address = True
             daemon_threads = True
 
+            def get_request(self):
+                sock, address = super().get_request()
+                if context:  # The handshake runs on the handler's thread.
+                    sock = context.wrap_socket(sock, server_side=True,
+                                               do_handshake_on_connect=False)
+                return sock, address
+
         deadline = time.monotonic() + 20
         while True:  # Bounded wait for a previous scenario's server to let go.
             try:
-                self._server = Server(("127.0.0.1", PORT), Handler)
+                self._server = Server(("127.0.0.1", TLS_PORT if tls else PORT), Handler)
                 break
             except OSError:
                 if time.monotonic() > deadline:
@@ -184,16 +209,21 @@ class Prefix:
         code, output = self.run(probe, ["set-install", str(reg_type), data.hex()])
         assert code == 0, output
 
+    def trust_root(self, probe, certificate):
+        """Adds a CA certificate (DER) to this prefix's machine ROOT store."""
+        code, output = self.run(probe, ["trust-root", "Z:" + str(certificate).replace("/", "\\")])
+        assert code == 0, output
+
     def delete_key(self, key, launcher):
         """Deletes a key in the registry view of the program `launcher`."""
         self.run("reg", ["delete", key, "/f", "/reg:%d" % pe_bits(launcher)])
 
-    def install_launcher(self, launcher):
+    def install_launcher(self, launcher, name="OrvintaLauncher.exe"):
         """Puts the launcher where a user would run it from: their Downloads folder."""
         downloads = self.desktop().parent / "Downloads"
         downloads.mkdir(exist_ok=True)
-        shutil.copy2(launcher, downloads / "OrvintaLauncher.exe")
-        return downloads / "OrvintaLauncher.exe"
+        shutil.copy2(launcher, downloads / name)
+        return downloads / name
 
     def updater_record(self, install_dir):
         data = self.read(install_dir + "\\updater_started.txt")

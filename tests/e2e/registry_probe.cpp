@@ -3,7 +3,11 @@
 // sees the launcher's registry view: the 32-bit one for the shipped build.
 //   registry_probe dump                      one line per value
 //   registry_probe set-install TYPE HEXBYTES  stores "INSTALL" as given
+//   registry_probe trust-root CERT.der        adds a test CA to the machine's
+//                                             ROOT store, which lives in the
+//                                             prefix's registry
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,9 +56,8 @@ int main(int argc, char** argv) {
     }
     bytes.push_back('X');  // So the system adds no terminator of its own.
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
       return 2;
     }
     LONG status = RegSetValueExA(key, "INSTALL", 0, std::strtoul(argv[2], nullptr, 10),
@@ -63,6 +66,21 @@ int main(int argc, char** argv) {
     RegCloseKey(key);
     return status == ERROR_SUCCESS ? 0 : 3;
   }
-  std::fprintf(stderr, "usage: registry_probe dump | set-install TYPE HEX\n");
+  if (argc == 3 && std::strcmp(argv[1], "trust-root") == 0) {
+    FILE* file = std::fopen(argv[2], "rb");
+    if (file == nullptr) return 2;
+    std::vector<BYTE> der(16384);
+    size_t size = std::fread(der.data(), 1, der.size(), file);
+    std::fclose(file);
+    HCERTSTORE root =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    if (root == nullptr) return 3;
+    BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(),
+                                                  static_cast<DWORD>(size),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(root, 0);
+    return added ? 0 : 4;
+  }
+  std::fprintf(stderr, "usage: registry_probe dump | set-install TYPE HEX | trust-root DER\n");
   return 1;
 }

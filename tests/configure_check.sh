@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Configures the project with each row's options and checks that configure
+# accepts or refuses them, with the message a publisher needs.
+# Usage: configure_check.sh SOURCE_DIR WORK_DIR
+set -uo pipefail
+source_dir=$1
+work=$2
+passed=0 failed=0
+# expect accept|refuse "message to look for" OPTIONS...
+expect() {
+  local want=$1 message=$2
+  shift 2
+  rm -rf "$work"
+  output=$(cmake -S "$source_dir" -B "$work" -DBUILD_TESTING=OFF "$@" 2>&1)
+  local status=$?
+  local got=accept
+  [ $status -eq 0 ] || got=refuse
+  if [ "$got" = "$want" ] && grep -qF -- "$message" <<<"$output"; then
+    passed=$((passed + 1)); echo "ok    $want $*"
+  else
+    failed=$((failed + 1)); echo "FAIL  expected $want with '$message': $*"; echo "$output" | tail -5
+  fi
+}
+pin=$(printf 'AB%.0s' {1..32})
+expect accept "runs, as administrator, whatever the download server sends"
+expect accept "Build files have been written" -DDOWNLOAD_SCHEME=https "-DSIGNER_KEY_SHA256=$pin;${pin,,}"
+expect refuse "is neither http nor https" -DDOWNLOAD_SCHEME=ftp
+expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=${pin:1}"
+expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=$pin;;$pin"
+expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=${pin:1}g"
+rm -rf "$work"
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
