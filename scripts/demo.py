@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Shows the launcher at work: a first install, then a repeat run, under Wine
-against a local download server that serves a sample client and updater.
+against a local download server that serves a sample client and updater;
+then a signed build (HTTPS, pinned signer) that refuses an altered updater.
 
 Usage: demo.py BUILD_DIR
 """
@@ -12,8 +13,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from harness import (COMMAND_NAME, INSTALL_NAME, PROTOCOL_NAME, SHORTCUT_NAME,  # noqa: E402
-                     Answer, DownloadServer, Prefix, link_points_at)
+from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
+                     SHORTCUT_NAME, TLS_PORT, Answer, DownloadServer, Prefix, link_points_at)
 
 REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD"}
 
@@ -68,7 +69,7 @@ def report(title, prefix, probe, served, code, requests):
         print(f"Desktop shortcut: {link.name}  ({points})")
     else:
         print("Desktop shortcut: none")
-    print("Registry (32-bit view):")
+    print("Registry (the launcher's view: 32-bit for the shipped build):")
     for name in (INSTALL_NAME, PROTOCOL_NAME, COMMAND_NAME):
         key, value = name.split("|")
         shown = f"{key}  [{value or '(default)'}]"
@@ -90,7 +91,6 @@ def main():
     client = (build / "tests" / "e2e" / "sample_client.exe").read_bytes()
     updater = (build / "tests" / "e2e" / "recording_updater.exe").read_bytes()
     served = {"/client/orvinta.exe": client, "/client/tmp_updater.bin": updater}
-    answers = {path: Answer("ok", body) for path, body in served.items()}
 
     prefix = Prefix(build / "e2e", "demo", ROOT / "scripts" / "winerun")
     progress("Preparing a throwaway Wine prefix (the first time takes about 20 s)",
@@ -99,15 +99,39 @@ def main():
         exe = prefix.install_launcher(launcher)
         print(f"Launcher: {launcher.name}, {launcher.stat().st_size} bytes, run from "
               f"C:\\users\\{prefix.desktop().parent.name}\\Downloads")
-        for title in ("Run 1: first install", "Run 2: repeat run"):
+        def run(title, launcher_exe, served_now, tls=None):
             # Forget the previous run's updater record.
             for record in prefix.drive_c.glob("Program Files (x86)/*/*/updater_started.txt"):
                 record.unlink()
-            with DownloadServer(answers) as server:
+            with DownloadServer({path: Answer("ok", body) for path, body in served_now.items()},
+                                tls=tls) as server:
                 code, _ = progress(f"{title}: running the launcher under Wine",
-                                   lambda: prefix.run(exe))
+                                   lambda: prefix.run(launcher_exe))
                 prefix.wait()
-            report(title, prefix, probe, served, code, server.requests)
+            report(title, prefix, probe, served_now, code, server.requests)
+
+        for title in ("Run 1: first install", "Run 2: repeat run"):
+            run(title, exe, served)
+
+        # The publisher's build trusts only what its pinned key signed. The
+        # server now sends that key's updater with one byte changed.
+        keys = build / "tests" / "signing"
+        signed_exe = prefix.install_launcher(
+            build / "tests" / "e2e" / "OrvintaLauncherSignedE2E.exe", "OrvintaLauncherSigned.exe")
+        prefix.trust_root(probe, keys / "ca.der")
+        updater_path = DEFAULT_DIR + "\\updater.exe"
+        before = prefix.read(updater_path)
+        altered = bytearray((keys / "updater.pinned.exe").read_bytes())
+        altered[1500] ^= 0x01
+        print(f"\nSigned build: {signed_exe.name}, https://localhost:{TLS_PORT}, pin "
+              f"{(keys / 'pinned.pin').read_text().strip()[:16]}... (the test CA is trusted "
+              "by this prefix only)")
+        run("Run 3: signed build, served an updater altered after signing", signed_exe,
+            {"/client/tmp_updater.bin": bytes(altered)},
+            tls=(keys / "localhost.pem", keys / "localhost.key"))
+        kept = prefix.read(updater_path) == before
+        print("Refused: updater.exe is byte-identical to the one Run 2 left" if kept else
+              "NOT REFUSED: updater.exe changed")
     finally:
         prefix.kill()
 
