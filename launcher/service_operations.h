@@ -15,7 +15,7 @@
 // Bytes received (0 or more), or one of the negative stage codes below.
 using DownloadResult = std::int32_t;
 constexpr DownloadResult kSessionFailed = -1;     // InternetOpenA failed.
-constexpr DownloadResult kRequestFailed = -2;     // No connection, or a status outside 200-299.
+constexpr DownloadResult kRequestFailed = -2;     // No (secure) connection, or a status not 2xx.
 constexpr DownloadResult kFileOpenFailed = -3;    // The temporary file could not be created.
 constexpr DownloadResult kReadFailed = -4;        // A read failed, or the body was cut short.
 constexpr DownloadResult kFileWriteFailed = -5;   // Writing or moving the local file failed.
@@ -44,7 +44,8 @@ NarrowString GetKnownFolderPath(REFKNOWNFOLDERID folder);
 void CreateDirectoryChain(NarrowString path);
 
 // GETs `url` (direct connection, no cache; an https URL must pass WinINet's
-// certificate checks) and stores the body at `file_path`. The file is
+// certificate checks and must not be redirected to plain http) and stores
+// the body at `file_path`. The file is
 // replaced only when the whole body arrived with a 2xx status and, when
 // `signer_pins` is not empty, the received file carries an Authenticode
 // signature by a key it pins: 64 lowercase hex digits per pin (the SHA-256 of

@@ -25,6 +25,17 @@ bool HasSuccessStatus(const WinInetApi& wininet, HINTERNET request) {
   return status >= 200 && status <= 299;
 }
 
+// WinINet follows redirects, from https to plain http too. A URL the build
+// made https must be answered over a secure connection, or anyone on the
+// path could have sent the body.
+bool KeptItsSecurity(const WinInetApi& wininet, HINTERNET request, const NarrowString& url) {
+  if (std::strncmp(url.c_str(), "https:", 6) != 0) return true;
+  DWORD flags = 0;
+  DWORD size = sizeof(flags);
+  return wininet.InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+         (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 // The announced Content-Length, or kUnknownLength when none (or no number)
 // was sent, as with a chunked body.
 std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request) {
@@ -88,7 +99,10 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   if (session == nullptr) return kSessionFailed;
   UniqueInternet request(
       wininet->InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (request == nullptr || !HasSuccessStatus(*wininet, request.get())) return kRequestFailed;
+  if (request == nullptr || !HasSuccessStatus(*wininet, request.get()) ||
+      !KeptItsSecurity(*wininet, request.get(), url)) {
+    return kRequestFailed;
+  }
   std::int64_t announced_length = AnnouncedLength(*wininet, request.get());
 
   NarrowString temp_path = CreateTempFileBeside(file_path);

@@ -13,6 +13,7 @@ const WinInetApi* LoadWinInet() {
     complete = module != nullptr && ResolveExport(module, "InternetOpenA", &api.InternetOpenA) &&
                ResolveExport(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
                ResolveExport(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
+               ResolveExport(module, "InternetQueryOptionA", &api.InternetQueryOptionA) &&
                ResolveExport(module, "InternetReadFile", &api.InternetReadFile) &&
                ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
   }

@@ -9,6 +9,7 @@ struct WinInetApi {
   decltype(&::InternetOpenA) InternetOpenA;
   decltype(&::InternetOpenUrlA) InternetOpenUrlA;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA;
+  decltype(&::InternetQueryOptionA) InternetQueryOptionA;
   decltype(&::InternetReadFile) InternetReadFile;
   decltype(&::InternetCloseHandle) InternetCloseHandle;
 };

@@ -13,7 +13,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
+from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PORT, PROTOCOL_NAME,  # noqa: E402
                      SHORTCUT_NAME, Answer, DownloadServer, Prefix, expected_registration,
                      link_points_at)
 
@@ -218,6 +218,21 @@ def signed_untrusted_server(s):
     s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
 
 
+def signed_redirect_to_http(s):
+    """An https server that redirects to plain http gets nothing kept, even
+    a file the pinned key signed: anyone on the path could have sent it."""
+    s.trust_test_ca()
+    plain = "http://127.0.0.1:%d%s" % (PORT, UPDATER_PATH)
+    with DownloadServer({UPDATER_PATH: Answer("ok", s.updater)}) as downgraded:
+        code, requests = s.launch(updater=Answer("redirect", plain.encode()))
+    s.check(code == 1, f"exit code {code} == 1")
+    s.check(downgraded.requests == [("GET", UPDATER_PATH, AGENT)],
+            f"the redirect was followed to plain http: {downgraded.requests}")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") is None, "no updater kept")
+    s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
 def altered(s):
     """The signed updater with one byte of its code changed after signing."""
     body = bytearray(s.updater)
@@ -246,6 +261,7 @@ SCENARIOS = {
     "signed_client_refused": signed_client_refused,
     "signed_updater_altered": updater_fault(altered),
     "signed_untrusted_server": signed_untrusted_server,
+    "signed_redirect_to_http": signed_redirect_to_http,
 }
 
 

@@ -30,7 +30,8 @@ class Answer:
 
     kind: "ok" (status 200 and body), "status" (the given status, body as the
     page), "cut" (announces 10000 bytes, sends 5000, closes cleanly), "reset"
-    (announces 10000 bytes, sends 5000, resets the connection).
+    (announces 10000 bytes, sends 5000, resets the connection), "redirect"
+    (302 to the URL in body).
     """
 
     def __init__(self, kind="ok", body=b"", status=200):
@@ -103,7 +104,10 @@ class DownloadServer:
     def _answer(sock, answer):
         # Bounded, yet long enough for a large body at 2 MB/s.
         sock.settimeout(5 + len(answer.body) / (2 << 20))
-        if answer.kind in ("ok", "status"):
+        if answer.kind == "redirect":
+            sock.sendall(b"HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n"
+                         b"Connection: close\r\n\r\n" % answer.body)
+        elif answer.kind in ("ok", "status"):
             status = 200 if answer.kind == "ok" else answer.status
             sock.sendall(b"HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
                          % (status, len(answer.body)) + answer.body)
