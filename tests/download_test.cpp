@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/service_operations.h"
+#include "services/trust_api.h"
 #include "services/wininet_api.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
@@ -216,19 +217,37 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
 
 namespace {
 
-TEST(WinInetApiTest, ComesFromTheSystemFolder) {
-  const WinInetApi* wininet = LoadWinInet();
-  ASSERT_NE(wininet, nullptr);
-  EXPECT_EQ(LoadWinInet(), wininet);  // Loaded once.
+// The file a function was loaded from, lowercase.
+std::string ModuleFileOf(const void* function) {
   HMODULE module = nullptr;
-  ASSERT_TRUE(GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(wininet->InternetOpenA), &module));
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(function), &module)) {
+    return "<none>";
+  }
   char path[MAX_PATH] = {};
   GetModuleFileNameA(module, path, MAX_PATH);
+  return CharLowerA(path);
+}
+
+TEST(SystemDllTest, DownloadAndSignerApisComeFromTheSystemFolder) {
+  const WinInetApi* wininet = LoadWinInet();
+  const TrustApi* trust = LoadTrustApi();
+  ASSERT_NE(wininet, nullptr);
+  ASSERT_NE(trust, nullptr);
+  EXPECT_EQ(LoadWinInet(), wininet);  // Loaded once.
+  EXPECT_EQ(LoadTrustApi(), trust);
   char system_folder[MAX_PATH] = {};
   GetSystemDirectoryA(system_folder, MAX_PATH);
-  EXPECT_EQ(CharLowerA(path), std::string(CharLowerA(system_folder)) + "\\wininet.dll");
+  const std::string system = CharLowerA(system_folder);
+  const std::pair<const void*, const char*> rows[] = {
+      {reinterpret_cast<const void*>(wininet->InternetOpenA), "wininet.dll"},
+      {reinterpret_cast<const void*>(trust->WinVerifyTrust), "wintrust.dll"},
+      {reinterpret_cast<const void*>(trust->CryptHashPublicKeyInfo), "crypt32.dll"},
+  };
+  for (const auto& [function, dll] : rows) {
+    EXPECT_EQ(ModuleFileOf(function), system + "\\" + dll);
+  }
 }
 
 }  // namespace

@@ -194,6 +194,21 @@ def dll_planting(s):
     s.check(not marker.exists(), "the launcher never loaded the planted wininet.dll")
 
 
+def signed_dll_planting(s):
+    """The signed build loads wintrust.dll from System32 only: with a planted
+    copy preferred (see dll_planting), it still verifies and installs.
+
+    crypt32.dll is loaded the same way, but cannot be shown here: Wine's own
+    schannel, started by the HTTPS connection, takes a planted crypt32.dll
+    from the launcher's folder, whatever the process's DLL directories say.
+    """
+    shutil.copy2(s.launcher_exe.parent / "planted" / "wintrust.dll", s.launcher.parent)
+    s.trust_test_ca()
+    s.expect_first_install(env={"WINEDLLOVERRIDES": "wintrust=n,b"})
+    s.check(not s.prefix.path("C:\\planted_wintrust_loaded.txt").exists(),
+            "the launcher never loaded the planted wintrust.dll")
+
+
 def signed_first_install(s):
     s.trust_test_ca()
     first_install(s)
@@ -262,6 +277,7 @@ SCENARIOS = {
     "signed_updater_altered": updater_fault(altered),
     "signed_untrusted_server": signed_untrusted_server,
     "signed_redirect_to_http": signed_redirect_to_http,
+    "signed_dll_planting": signed_dll_planting,
 }
 
 

@@ -1,5 +1,6 @@
-// A hostile wininet.dll, as a web page could drop it into a Downloads folder:
-// when loaded it leaves C:\planted_wininet_loaded.txt behind.
+// A hostile system DLL, as a web page could drop it into a Downloads folder:
+// built as wininet.dll and wintrust.dll (PLANTED_NAME), it leaves
+// C:\planted_<name>_loaded.txt behind when loaded.
 #include <windows.h>
 
 extern "C" __declspec(dllexport) void* __stdcall InternetOpenA(const char*, unsigned long,
@@ -10,8 +11,8 @@ extern "C" __declspec(dllexport) void* __stdcall InternetOpenA(const char*, unsi
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    HANDLE marker = CreateFileA("C:\\planted_wininet_loaded.txt", GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE marker = CreateFileA("C:\\planted_" PLANTED_NAME "_loaded.txt", GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
   }
   return TRUE;
