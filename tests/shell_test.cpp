@@ -16,7 +16,8 @@ class ShellTest : public ::testing::Test {
   ScratchFolder folder_;
 };
 
-// The target a saved link points at, read back through the shell.
+// The target a saved link points at, then a space and its arguments, read
+// back through the shell.
 std::wstring LinkTarget(const std::wstring& link_path) {
   IShellLinkW* link = nullptr;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -28,8 +29,10 @@ std::wstring LinkTarget(const std::wstring& link_path) {
   if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
     if (SUCCEEDED(file->Load(link_path.c_str(), STGM_READ))) {
       wchar_t path[MAX_PATH] = {};
+      wchar_t arguments[MAX_PATH] = {};
       link->GetPath(path, MAX_PATH, nullptr, 0);
-      target = path;
+      link->GetArguments(arguments, MAX_PATH);
+      target = std::wstring(path) + L" " + arguments;
     }
     file->Release();
   }
@@ -64,7 +67,7 @@ TEST_F(ShellTest, SavesHangulShortcutUnderCodePage949) {
   CreateDesktopShortcut(target, shortcut);
   std::wstring wide_shortcut = Wide(folder_.path()) + L"\\오빈타메루스.lnk";
   EXPECT_NE(GetFileAttributesW(wide_shortcut.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(LinkTarget(wide_shortcut), Wide(Text(target)));
+  EXPECT_EQ(LinkTarget(wide_shortcut), Wide(Text(target)) + L" ");  // No arguments.
 }
 
 TEST_F(ShellTest, SavesNothingUnderCodePage1252) {
@@ -78,7 +81,7 @@ TEST_F(ShellTest, SavesNothingUnderCodePage1252) {
 TEST_F(ShellTest, LinksToATargetThatDoesNotExist) {
   std::string missing = folder_.Child("absent\\orvinta.exe");
   CreateDesktopShortcut(missing.c_str(), folder_.Child("client.lnk").c_str());
-  EXPECT_EQ(LinkTarget(Wide(folder_.Child("client.lnk"))), Wide(missing));
+  EXPECT_EQ(LinkTarget(Wide(folder_.Child("client.lnk"))), Wide(missing) + L" ");
 }
 
 }  // namespace

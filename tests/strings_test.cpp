@@ -56,6 +56,17 @@ TEST(StringFailureDeathTest, EndsTheProcessWithItsHresult) {
        E_OUTOFMEMORY},
       // No heap cannot be provoked; the failure it raises can.
       {"missing heap", [] { RaiseStringError(E_FAIL); }, E_FAIL},
+#ifndef _WIN64
+      // In a 2 GiB address space a 768 MiB string fits, its 1.5 GiB wide
+      // copy does not: the refusal is ToWide's own.
+      {"refused wide copy",
+       [] {
+         NarrowString big;
+         big.resize(0x30000000);
+         ToWide(big);
+       },
+       E_OUTOFMEMORY},
+#endif
   };
   for (const StringFailure& row : rows) {
     SCOPED_TRACE(row.what);
