@@ -1,12 +1,15 @@
 #pragma once
 
-// The two download URLs and the publisher's signer pins, complete at compile
-// time so that nothing at run time can point the launcher at another server
-// or signer. The build sets them.
+#include "launcher/service_operations.h"
+
+// The two download URLs, the publisher's signer pins and the updater's
+// version floor, complete at compile time so that nothing at run time can
+// point the launcher at another server, signer or older updater. The build
+// sets them.
 #if !defined(ORVINTA_DOWNLOAD_SCHEME) || !defined(ORVINTA_DOWNLOAD_HOST) || \
-    !defined(ORVINTA_SIGNER_PINS)
+    !defined(ORVINTA_SIGNER_PINS) || !defined(ORVINTA_UPDATER_MIN_VERSION)
 #error \
-    "ORVINTA_DOWNLOAD_SCHEME (\"http\" or \"https\"), ORVINTA_DOWNLOAD_HOST and ORVINTA_SIGNER_PINS must be set"
+    "ORVINTA_DOWNLOAD_SCHEME (\"http\" or \"https\"), ORVINTA_DOWNLOAD_HOST, ORVINTA_SIGNER_PINS and ORVINTA_UPDATER_MIN_VERSION (four numbers) must be set"
 #endif
 
 constexpr char kClientUrl[] =
@@ -17,3 +20,7 @@ constexpr char kUpdaterUrl[] =
 // The SHA-256 pins of the keys whose signatures a download must carry, 64
 // lowercase hex digits each, back to back; empty: no signature check.
 constexpr char kSignerPins[] = ORVINTA_SIGNER_PINS;
+
+// The lowest updater version a signed build keeps, even on a first install
+// where no updater is on disk to compare with; kAnyVersion when none is set.
+constexpr FileVersion kUpdaterMinVersion = MakeFileVersion(ORVINTA_UPDATER_MIN_VERSION);

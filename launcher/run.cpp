@@ -23,7 +23,7 @@ NarrowString InstallClient() {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  DownloadToFile(kClientUrl, client_exe_path, kSignerPins);
+  DownloadToFile(kClientUrl, client_exe_path, kSignerPins, kAnyVersion);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -38,7 +38,13 @@ int RunLauncher() {
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
-  if (DownloadToFile(kUpdaterUrl, updater_path, kSignerPins) < kSmallestUpdater) return 1;
+  DownloadResult updater =
+      DownloadToFile(kUpdaterUrl, updater_path, kSignerPins, kUpdaterMinVersion);
+  // A signed updater older than the verified one on disk is not kept, and
+  // that is no failure: the one on disk is newer (it may have updated
+  // itself), and it is what the URL protocol starts anyway.
+  bool installed_is_newer = updater == kInstalledIsNewer;
+  if (updater < kSmallestUpdater && !installed_is_newer) return 1;
 
   // Write results are ignored: a failed write must not stop the hand-off.
   CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);

@@ -20,6 +20,21 @@ constexpr DownloadResult kFileOpenFailed = -3;    // The temporary file could no
 constexpr DownloadResult kReadFailed = -4;        // A read failed, or the body was cut short.
 constexpr DownloadResult kFileWriteFailed = -5;   // Writing or moving the local file failed.
 constexpr DownloadResult kSignatureRefused = -6;  // Not signed by a pinned key.
+constexpr DownloadResult kWrongProgram = -7;  // Signed, but not the program of its name (below).
+// Not a failure: the download was signed and of the right program, but older
+// than the verified file already at the target, which stays and is current.
+constexpr DownloadResult kInstalledIsNewer = -8;
+
+// A file version as VS_FIXEDFILEINFO holds it: four 16-bit parts, most
+// significant first, so that numeric order is version order (1.10 > 1.2).
+using FileVersion = std::uint64_t;
+constexpr FileVersion MakeFileVersion(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+                                      std::uint16_t revision) {
+  return (FileVersion{major} << 48) | (FileVersion{minor} << 32) | (FileVersion{build} << 16) |
+         revision;
+}
+// No floor: any version will do.
+constexpr FileVersion kAnyVersion = 0;
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
 // string when there is none or it is unreadable, of the wrong type, longer
@@ -45,14 +60,19 @@ void CreateDirectoryChain(NarrowString path);
 
 // GETs `url` (direct connection, no cache; an https URL must pass WinINet's
 // certificate checks and must not be redirected to plain http) and stores
-// the body at `file_path`. The file is
-// replaced only when the whole body arrived with a 2xx status and, when
-// `signer_pins` is not empty, the received file carries an Authenticode
-// signature by a key it pins: 64 lowercase hex digits per pin (the SHA-256 of
-// the key's DER SubjectPublicKeyInfo), back to back. On every failure an
-// existing file keeps its content and no temporary file is left behind.
+// the body at `file_path`. The file is replaced only when the whole body
+// arrived with a 2xx status and, when `signer_pins` is not empty (64
+// lowercase hex digits per pin, the SHA-256 of a key's DER
+// SubjectPublicKeyInfo, back to back), the received file is the publisher's
+// current program of its name (CheckRelease): signed by a pinned key
+// (else kSignatureRefused), with a version resource whose OriginalFilename is
+// the file name of `file_path` and whose version is at least `min_version`
+// (else kWrongProgram), and not older than a verified file already at
+// `file_path` (else kInstalledIsNewer). Without pins `min_version` is unused.
+// Whenever the file is not replaced, an existing file keeps its content and
+// no temporary file is left behind.
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins);
+                              const NarrowString& signer_pins, FileVersion min_version);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

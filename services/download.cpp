@@ -6,7 +6,7 @@
 #include "launcher/install_layout.h"
 #include "launcher/service_operations.h"
 #include "services/scoped_handles.h"
-#include "services/signer_check.h"
+#include "services/release_check.h"
 #include "services/wininet_api.h"
 
 namespace {
@@ -23,6 +23,20 @@ bool HasSuccessStatus(const WinInetApi& wininet, HINTERNET request) {
     return false;
   }
   return status >= 200 && status <= 299;
+}
+
+// WinINet takes an answer without a status line (HTTP/0.9 style) as "200 OK"
+// with no headers and the whole answer as its body. Every HTTP/1.x server
+// sends some header (a length, a date, a connection), so an answer without
+// any is no answer at all.
+bool SentHeaders(const WinInetApi& wininet, HINTERNET request) {
+  char headers[256] = {};
+  DWORD size = sizeof(headers) - 1;
+  if (!wininet.HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, nullptr)) {
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER;  // More than fits: headers.
+  }
+  const char* after_status = std::strstr(headers, "\r\n");
+  return after_status != nullptr && after_status[2] != '\r' && after_status[2] != '\0';
 }
 
 // WinINet follows redirects, from https to plain http too. A URL the build
@@ -67,6 +81,31 @@ NarrowString CreateTempFileBeside(const NarrowString& file_path) {
   return temp_path;
 }
 
+// The file name `file_path` ends in: what a kept file must be called.
+NarrowString FileNameOf(const NarrowString& file_path) {
+  const char* name = file_path.c_str();
+  for (const char* at = name; *at != '\0'; ++at) {
+    if (*at == '\\' || *at == '/') name = at + 1;
+  }
+  return name;
+}
+
+// The download's result for a received file that a signed build refused.
+DownloadResult RefusalOf(ReleaseVerdict verdict) {
+  switch (verdict) {
+    case ReleaseVerdict::kKept:
+    case ReleaseVerdict::kSignerRefused:
+      break;
+    case ReleaseVerdict::kNoVersionResource:
+    case ReleaseVerdict::kWrongName:
+    case ReleaseVerdict::kBelowFloor:
+      return kWrongProgram;
+    case ReleaseVerdict::kOlderThanReference:
+      return kInstalledIsNewer;
+  }
+  return kSignatureRefused;
+}
+
 // Writes the body to `temp_path` and returns its size, or a negative code.
 DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
                            const NarrowString& temp_path, std::int64_t announced_length) {
@@ -91,7 +130,7 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
 }  // namespace
 
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins) {
+                              const NarrowString& signer_pins, FileVersion min_version) {
   const WinInetApi* wininet = LoadWinInet();
   if (wininet == nullptr) return kSessionFailed;
   UniqueInternet session(
@@ -100,7 +139,7 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   UniqueInternet request(
       wininet->InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
   if (request == nullptr || !HasSuccessStatus(*wininet, request.get()) ||
-      !KeptItsSecurity(*wininet, request.get(), url)) {
+      !SentHeaders(*wininet, request.get()) || !KeptItsSecurity(*wininet, request.get(), url)) {
     return kRequestFailed;
   }
   std::int64_t announced_length = AnnouncedLength(*wininet, request.get());
@@ -108,10 +147,13 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   NarrowString temp_path = CreateTempFileBeside(file_path);
   if (temp_path.empty()) return kFileOpenFailed;
   DownloadResult result = ReceiveBody(*wininet, request.get(), temp_path, announced_length);
-  // Checked before the file is kept: a body cut short, changed or signed by
-  // anyone else never replaces the target.
-  if (result >= 0 && !signer_pins.empty() && !IsSignedByPinnedKey(temp_path, signer_pins)) {
-    result = kSignatureRefused;
+  // Checked before the file is kept: a body cut short, changed, signed by
+  // anyone else, or another or an older program of the publisher's never
+  // replaces the target.
+  if (result >= 0 && !signer_pins.empty()) {
+    ReleaseCheck check =
+        CheckRelease(temp_path, FileNameOf(file_path), signer_pins, min_version, file_path);
+    if (check.verdict != ReleaseVerdict::kKept) result = RefusalOf(check.verdict);
   }
   if (result >= 0 &&
       !MoveFileExA(temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {

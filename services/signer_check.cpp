@@ -46,10 +46,10 @@ bool IsPinned(const NarrowString& pin, const NarrowString& signer_pins) {
 
 }  // namespace
 
-bool IsSignedByPinnedKey(const NarrowString& file_path, const NarrowString& signer_pins) {
-  if (signer_pins.empty()) return false;
+SignerCheck CheckSigner(const NarrowString& file_path, const NarrowString& signer_pins) {
+  SignerCheck check;
   const TrustApi* trust = LoadTrustApi();
-  if (trust == nullptr) return false;
+  if (trust == nullptr) return check;
   WideString wide_path = ToWide(file_path);
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
@@ -67,8 +67,22 @@ bool IsSignedByPinnedKey(const NarrowString& file_path, const NarrowString& sign
   verification.dwStateAction = WTD_STATEACTION_VERIFY;
   // INVALID_HANDLE_VALUE: there is no interactive user to ask.
   HWND no_user = static_cast<HWND>(INVALID_HANDLE_VALUE);
-  LONG status = trust->WinVerifyTrust(no_user, &kGenericVerifyV2, &verification);
+  check.trust_status = trust->WinVerifyTrust(no_user, &kGenericVerifyV2, &verification);
   UniqueTrustState state(&verification);
-  if (status != ERROR_SUCCESS) return false;
-  return IsPinned(SignerPin(*trust, verification.hWVTStateData), signer_pins);
+  switch (check.trust_status) {
+    case ERROR_SUCCESS:
+      break;
+    case TRUST_E_NOSIGNATURE:
+      check.verdict = SignatureVerdict::kNoSignature;
+      return check;
+    case TRUST_E_BAD_DIGEST:
+      check.verdict = SignatureVerdict::kAltered;
+      return check;
+    default:
+      return check;
+  }
+  check.signer_pin = SignerPin(*trust, verification.hWVTStateData);
+  check.verdict = IsPinned(check.signer_pin, signer_pins) ? SignatureVerdict::kPinned
+                                                          : SignatureVerdict::kNotPinned;
+  return check;
 }

@@ -1,14 +1,31 @@
 #pragma once
 
+#include <windows.h>
+
 #include "launcher/strings.h"
 
 // Length of one signer pin: a SHA-256 digest as lowercase hex digits.
 constexpr int kSignerPinLength = 64;
 
-// True when the file at `file_path` carries an Authenticode signature that
-// WinVerifyTrust accepts (no UI, no revocation or other network look-up) and
+// What WinVerifyTrust and the pins make of a file's signature.
+enum class SignatureVerdict {
+  kPinned,       // Verified, and the signing key is pinned.
+  kNoSignature,  // No Authenticode signature (TRUST_E_NOSIGNATURE).
+  kAltered,      // Signed, but changed since (TRUST_E_BAD_DIGEST).
+  kRefused,      // Refused otherwise: not an image, or (on Windows) an untrusted chain.
+  kNotPinned,    // Verified, but the signing key is none of the pins.
+};
+
+struct SignerCheck {
+  SignatureVerdict verdict = SignatureVerdict::kRefused;
+  LONG trust_status = 0;    // What WinVerifyTrust returned.
+  NarrowString signer_pin;  // The signing key's pin, once the signature is verified.
+};
+
+// Checks the Authenticode signature of the file at `file_path` with
+// WinVerifyTrust (no UI, no revocation or other network look-up) and hashes
 // the signing certificate's public key (the SHA-256 of its DER
-// SubjectPublicKeyInfo) is one of `signer_pins`: pins of kSignerPinLength
-// lowercase hex digits each, back to back. False on anything else, an empty
-// pin list included. The file must be closed.
-bool IsSignedByPinnedKey(const NarrowString& file_path, const NarrowString& signer_pins);
+// SubjectPublicKeyInfo) against `signer_pins`: pins of kSignerPinLength
+// lowercase hex digits each, back to back. An empty pin list pins nothing.
+// The file must be closed.
+SignerCheck CheckSigner(const NarrowString& file_path, const NarrowString& signer_pins);

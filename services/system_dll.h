@@ -3,7 +3,7 @@
 #include <windows.h>
 
 // Loading of the system DLLs the launcher uses that are not KnownDLLs
-// (wininet, wintrust, crypt32). A load-time import would take a DLL of that
+// (wininet, wintrust, crypt32, version). A load-time import would take a DLL of that
 // name planted beside the launcher (typically a Downloads folder that any web
 // page can write into), so each is loaded from System32 only, on first use,
 // and never imported. Each stays loaded for the process's life, as an

@@ -28,6 +28,14 @@ expect refuse "is neither http nor https" -DDOWNLOAD_SCHEME=ftp
 expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=${pin:1}"
 expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=$pin;;$pin"
 expect refuse "64 hex digits" "-DSIGNER_KEY_SHA256=${pin:1}g"
+expect accept "Build files have been written" "-DSIGNER_KEY_SHA256=$pin" -DUPDATER_MIN_VERSION=1
+expect accept "Build files have been written" "-DSIGNER_KEY_SHA256=$pin" \
+  -DUPDATER_MIN_VERSION=65535.0.10.65535
+expect refuse "needs SIGNER_KEY_SHA256" -DUPDATER_MIN_VERSION=1.2
+for version in 1.2.3.4.5 1.65536 1..2 1.2. v1.2 -1 099999; do
+  expect refuse "1 to 4 numbers from 0 to 65535" "-DSIGNER_KEY_SHA256=$pin" \
+    "-DUPDATER_MIN_VERSION=$version"
+done
 rm -rf "$work"
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

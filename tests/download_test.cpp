@@ -8,6 +8,7 @@
 
 #include "launcher/service_operations.h"
 #include "services/trust_api.h"
+#include "services/version_api.h"
 #include "services/wininet_api.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
@@ -23,15 +24,17 @@ std::string Body(size_t size) {
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
-    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "");
+    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
+                          kAnyVersion);
   }
   // A previous good file at the target, which failures must leave intact.
-  void PlacePreviousFile() { WriteFileBytes(target_, "previous updater"); }
-  void ExpectPreviousFileAlone() {
+  void PlacePreviousFile(const std::string& bytes = "previous updater") {
+    WriteFileBytes(target_, bytes);
+  }
+  void ExpectPreviousFileAlone(const std::string& bytes = "previous updater") {
     const std::string stored = ReadFileBytes(target_);
     // Sizes, not contents: a replaced file may be a whole binary.
-    EXPECT_TRUE(stored == "previous updater")
-        << "the target now holds " << stored.size() << " other bytes";
+    EXPECT_TRUE(stored == bytes) << "the target now holds " << stored.size() << " other bytes";
     EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
   }
 
@@ -71,7 +74,9 @@ TEST_F(DownloadTest, BodyWithoutLengthIsTakenUntilClose) {
 }
 
 TEST_F(DownloadTest, ErrorStatusIsAFailedRequestWhateverThePageSize) {
-  for (auto [status, size] : {std::pair{404, 300}, std::pair{404, 5000}, std::pair{500, 5000}}) {
+  // WinINet hands a 3xx answer it does not follow back as it is, body and all.
+  for (auto [status, size] : {std::pair{404, 300}, std::pair{404, 5000}, std::pair{500, 5000},
+                              std::pair{300, 5000}, std::pair{304, 5000}}) {
     SCOPED_TRACE(status);
     ScriptedHttpServer server({HttpAnswer(status, Body(size))});
     PlacePreviousFile();
@@ -96,22 +101,18 @@ TEST_F(DownloadTest, ResetConnectionIsAFailedRead) {
   ExpectPreviousFileAlone();
 }
 
-TEST_F(DownloadTest, ClosedPortFailsAtOnceAndKeepsTheFile) {
+TEST_F(DownloadTest, ClosedPortIsAFailedRequestAndKeepsTheFile) {
   PlacePreviousFile();
   std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/client/tmp_updater.bin";
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), ""), kRequestFailed);
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  RecordProperty(
-      "closed_port_ms",
-      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "", kAnyVersion), kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
 TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
   ScriptedHttpServer server({HttpAnswer(200, Body(2000))});
   std::string target = folder_.Child("absent\\updater.exe");
-  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), ""), kFileOpenFailed);
+  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), "", kAnyVersion),
+            kFileOpenFailed);
   EXPECT_TRUE(folder_.Entries().empty());
 }
 
@@ -127,7 +128,8 @@ TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
 namespace {
 
 // A hostile server: random status lines, headers, bodies and endings.
-ScriptedAnswer HostileAnswer(std::mt19937& random) {
+// `status_line` is set to the status line it sent.
+ScriptedAnswer HostileAnswer(std::mt19937& random, std::string* status_line) {
   const char* statuses[] = {"HTTP/1.1 200 OK",
                             "HTTP/1.0 200 OK",
                             "HTTP/1.1 204 No Content",
@@ -145,6 +147,7 @@ ScriptedAnswer HostileAnswer(std::mt19937& random) {
   std::string body(random() % 20000, '\0');
   for (char& byte : body) byte = static_cast<char>(random() % 256);
   std::string answer = statuses[random() % (sizeof(statuses) / sizeof(statuses[0]))];
+  *status_line = answer;
   answer += "\r\n";
   switch (random() % 6) {
     case 0:
@@ -177,8 +180,9 @@ ScriptedAnswer HostileAnswer(std::mt19937& random) {
 // outlives `bound`: a hang must fail the run, not stall it.
 DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url,
                               const std::string& target) {
-  auto download = std::async(std::launch::async,
-                             [&] { return DownloadToFile(url.c_str(), target.c_str(), ""); });
+  auto download = std::async(std::launch::async, [&] {
+    return DownloadToFile(url.c_str(), target.c_str(), "", kAnyVersion);
+  });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
     std::fflush(stderr);
@@ -192,7 +196,8 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
   int successes = 0;
   for (int round = 0; round < 120; ++round) {
     PlacePreviousFile();
-    ScriptedHttpServer server({HostileAnswer(random)});
+    std::string status_line;
+    ScriptedHttpServer server({HostileAnswer(random, &status_line)});
     DownloadResult result =
         DownloadWithin(std::chrono::seconds(30), server.Url("/client/tmp_updater.bin"), target_);
     SCOPED_TRACE(round);
@@ -203,6 +208,10 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
     std::string stored = ReadFileBytes(target_);
     if (result >= 0) {
       ++successes;
+      // "HTTP/x.y 2..": only a 2xx answer's body may be kept.
+      EXPECT_TRUE(status_line.size() >= 12 && status_line.compare(0, 5, "HTTP/") == 0 &&
+                  status_line[9] == '2')
+          << "kept the body of an answer with the status line '" << status_line << "'";
       EXPECT_EQ(stored.size(), static_cast<size_t>(result));
     } else {
       EXPECT_EQ(stored, "previous updater");
@@ -230,11 +239,13 @@ std::string ModuleFileOf(const void* function) {
   return CharLowerA(path);
 }
 
-TEST(SystemDllTest, DownloadAndSignerApisComeFromTheSystemFolder) {
+TEST(SystemDllTest, DownloadSignerAndVersionApisComeFromTheSystemFolder) {
   const WinInetApi* wininet = LoadWinInet();
   const TrustApi* trust = LoadTrustApi();
+  const VersionApi* version = LoadVersionApi();
   ASSERT_NE(wininet, nullptr);
   ASSERT_NE(trust, nullptr);
+  ASSERT_NE(version, nullptr);
   EXPECT_EQ(LoadWinInet(), wininet);  // Loaded once.
   EXPECT_EQ(LoadTrustApi(), trust);
   char system_folder[MAX_PATH] = {};
@@ -244,6 +255,7 @@ TEST(SystemDllTest, DownloadAndSignerApisComeFromTheSystemFolder) {
       {reinterpret_cast<const void*>(wininet->InternetOpenA), "wininet.dll"},
       {reinterpret_cast<const void*>(trust->WinVerifyTrust), "wintrust.dll"},
       {reinterpret_cast<const void*>(trust->CryptHashPublicKeyInfo), "crypt32.dll"},
+      {reinterpret_cast<const void*>(version->GetFileVersionInfoExW), "version.dll"},
   };
   for (const auto& [function, dll] : rows) {
     EXPECT_EQ(ModuleFileOf(function), system + "\\" + dll);
@@ -278,9 +290,13 @@ std::string Pin(const std::string& signer) {
   return ReadFileBytes(TestKeyFile(signer + ".pin")).substr(0, 64);
 }
 
-TEST_F(DownloadTest, WithPinsKeepsOnlyFilesSignedByAPinnedKey) {
-  const std::string signed_file = ReadFileBytes(TestKeyFile("client.pinned.exe"));
+// A signed build keeps a download only when it is the publisher's current
+// program of its name: signed by a pinned key, named as it is kept, at or
+// above the floor, and no older than the verified file it replaces.
+TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
+  const std::string signed_file = ReadFileBytes(TestKeyFile("updater.pinned.exe"));  // 1.2
   ASSERT_GT(signed_file.size(), 8000u);
+  const std::string newer = ReadFileBytes(TestKeyFile("updater-1.10.pinned.exe"));
   std::string changed = signed_file;
   changed[1500] = static_cast<char>(changed[1500] ^ 0x01);  // In the code, after signing.
   // Chunked and closed before the last chunk: WinINet reports a normal end.
@@ -292,35 +308,65 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyFilesSignedByAPinnedKey) {
   const std::string other = Pin("other");
   ASSERT_EQ(pinned.size(), 64u);
   ASSERT_NE(pinned, other);
+  const std::string half_pin = pinned.substr(0, 32) + other.substr(32);
+  const std::string unsigned_program = ReadFileBytes(TestKeyFile("..\\e2e\\recording_updater.exe"));
+  const FileVersion floor_1_3 = MakeFileVersion(1, 3, 0, 0);
+  auto served = [](const std::string& name) {
+    return HttpAnswer(200, ReadFileBytes(TestKeyFile(name)));
+  };
   struct Row {
     const char* what;
     ScriptedAnswer answer;
     std::string pins;
     DownloadResult expected;
+    std::string previous = "previous updater";  // At the target before the download.
+    FileVersion min_version = kAnyVersion;
   };
   const Row rows[] = {
       {"signed by the pinned key", HttpAnswer(200, signed_file), pinned,
        static_cast<DownloadResult>(signed_file.size())},
       {"pinned key second of two pins", HttpAnswer(200, signed_file), other + pinned,
        static_cast<DownloadResult>(signed_file.size())},
-      {"unsigned", HttpAnswer(200, ReadFileBytes(TestKeyFile("..\\e2e\\sample_client.exe"))),
-       pinned, kSignatureRefused},
+      {"a pin sharing only its first half with the signer's", HttpAnswer(200, signed_file),
+       half_pin, kSignatureRefused},
+      {"unsigned", HttpAnswer(200, unsigned_program), pinned, kSignatureRefused},
+      {"1000 unsigned bytes", HttpAnswer(200, unsigned_program.substr(0, 1000)), pinned,
+       kSignatureRefused},
       {"a byte changed after signing", HttpAnswer(200, changed), pinned, kSignatureRefused},
-      {"signed by another key of the same CA",
-       HttpAnswer(200, ReadFileBytes(TestKeyFile("client.other.exe"))), pinned, kSignatureRefused},
+      {"signed by another key of the same CA", served("updater.other.exe"), pinned,
+       kSignatureRefused},
       {"cut short in a chunked body", {cut, false}, pinned, kSignatureRefused},
+      {"the same version with other bytes", served("updater-rebuilt.pinned.exe"), pinned,
+       static_cast<DownloadResult>(ReadFileBytes(TestKeyFile("updater-rebuilt.pinned.exe")).size()),
+       signed_file},
+      {"1.10 over 1.2", HttpAnswer(200, newer), pinned, static_cast<DownloadResult>(newer.size()),
+       signed_file},
+      {"OriginalFilename in another case", served("updater-uppercase.pinned.exe"), pinned,
+       static_cast<DownloadResult>(
+           ReadFileBytes(TestKeyFile("updater-uppercase.pinned.exe")).size())},
+      {"no version resource", served("updater-unversioned.pinned.exe"), pinned, kWrongProgram},
+      {"the client served as the updater", served("client.pinned.exe"), pinned, kWrongProgram},
+      {"below the floor", HttpAnswer(200, signed_file), pinned, kWrongProgram, "previous updater",
+       floor_1_3},
+      {"older than the verified updater on disk", HttpAnswer(200, signed_file), pinned,
+       kInstalledIsNewer, newer},
+      {"an unsigned updater on disk claiming 99.0 holds nothing back", HttpAnswer(200, signed_file),
+       pinned, static_cast<DownloadResult>(signed_file.size()),
+       ReadFileBytes(TestKeyFile("..\\e2e\\updater_99_unsigned.exe"))},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    PlacePreviousFile();
+    PlacePreviousFile(row.previous);
     ScriptedHttpServer server({row.answer});
-    EXPECT_EQ(DownloadToFile(server.Url("/client/orvinta.exe").c_str(), target_.c_str(),
-                             row.pins.c_str()),
+    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                             row.pins.c_str(), row.min_version),
               row.expected);
     if (row.expected < 0) {
-      ExpectPreviousFileAlone();
+      ExpectPreviousFileAlone(row.previous);
     } else {
-      EXPECT_TRUE(ReadFileBytes(target_) == signed_file) << "the kept file is not what was sent";
+      const std::string sent = row.answer.bytes.substr(row.answer.bytes.size() - row.expected);
+      EXPECT_TRUE(ReadFileBytes(target_) == sent) << "the kept file is not what was sent";
+      EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
     }
   }
 }

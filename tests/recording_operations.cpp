@@ -46,10 +46,21 @@ void CreateDirectoryChain(NarrowString path) {
   recorded.calls.push_back("CreateDirectoryChain " + Text(path));
 }
 
+// "a.b.c.d"
+std::string VersionText(FileVersion version) {
+  std::string text;
+  for (int shift = 48; shift >= 0; shift -= 16) {
+    text += std::to_string((version >> shift) & 0xFFFF) + (shift > 0 ? "." : "");
+  }
+  return text;
+}
+
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins) {
-  recorded.calls.push_back("DownloadToFile " + Text(url) + " -> " + Text(file_path) +
-                           (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)));
+                              const NarrowString& signer_pins, FileVersion min_version) {
+  recorded.calls.push_back(
+      "DownloadToFile " + Text(url) + " -> " + Text(file_path) +
+      (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)) +
+      (min_version == kAnyVersion ? "" : " at least " + VersionText(min_version)));
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;
 }

@@ -11,11 +11,13 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// The run's tests are built for this server and these two signer pins (the
-// shipped default is http and no pins: the end-to-end tests run that build).
+// The run's tests are built for this server, these two signer pins and an
+// updater floor of 1.2.3.4 (the shipped default is http, no pins and no
+// floor: the end-to-end tests run that build).
 const std::string kClientUrlText = "https://downloads.test.invalid/client/orvinta.exe";
 const std::string kUpdaterUrlText = "https://downloads.test.invalid/client/tmp_updater.bin";
 const std::string kSignedBy = " signed by " + std::string(64, 'a') + std::string(64, '0');
+const std::string kUpdaterSignedBy = kSignedBy + " at least 1.2.3.4";
 const std::string kHangulShortcut = "\\\xBF\xC0\xBA\xF3\xC5\xB8\xB8\xDE\xB7\xE7\xBD\xBA.lnk";
 
 // The registration and hand-off that follow a good updater download.
@@ -55,7 +57,7 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
       "PauseRun 1000",
       "UninitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kSignedBy,
+      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kUpdaterSignedBy,
   };
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
 }
@@ -66,7 +68,8 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
   Calls expected = {
       "ReadInstallPath",
       "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kSignedBy,
+      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
+          kUpdaterSignedBy,
   };
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
 }
@@ -74,8 +77,8 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
 TEST_F(RunTest, RecordedDirectoryEndingInBackslashIsUsedAsStored) {
   recorded.install_path = "D:\\Games\\";
   RunLauncher();
-  EXPECT_EQ(recorded.calls[2],
-            "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\\\updater.exe" + kSignedBy);
+  EXPECT_EQ(recorded.calls[2], "DownloadToFile " + kUpdaterUrlText +
+                                   " -> D:\\Games\\\\updater.exe" + kUpdaterSignedBy);
   EXPECT_EQ(recorded.calls[4],
             "WriteRegistryString HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA "
             "[INSTALL] = D:\\Games\\");
@@ -89,7 +92,7 @@ TEST_F(RunTest, ComFailureFallsBackToDefaultDirectoryWithoutInstalling) {
       "ReadInstallPath",
       "InitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kSignedBy,
+      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kUpdaterSignedBy,
   };
   // No folder lookup, client, shortcut, pause or UninitializeCom.
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
@@ -122,21 +125,34 @@ TEST_P(SmallUpdaterTest, RegistersNothingAndStartsNothing) {
   Calls expected = {
       "ReadInstallPath",
       "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kSignedBy,
+      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
+          kUpdaterSignedBy,
   };
   EXPECT_EQ(recorded.calls, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(ShortAndFailedDownloads, SmallUpdaterTest,
                          ::testing::Values(999, 0, kSessionFailed, kRequestFailed, kFileOpenFailed,
-                                           kReadFailed, kFileWriteFailed, kSignatureRefused));
+                                           kReadFailed, kFileWriteFailed, kSignatureRefused,
+                                           kWrongProgram));
 
-TEST_F(RunTest, UpdaterOfExactly1000BytesIsRegisteredAndStarted) {
-  recorded.install_path = "D:\\Games\\ORVINTA";
-  recorded.updater_download = 1000;
-  RunLauncher();
-  ASSERT_EQ(recorded.calls.size(), 9u);
-  EXPECT_EQ(recorded.calls.back().rfind("ExecProgram ", 0), 0u);
+// A good updater, and a signed one that was not kept because the verified
+// updater on disk is newer: that one is registered and started.
+TEST_F(RunTest, GoodOrNewerInstalledUpdaterIsRegisteredAndStarted) {
+  for (DownloadResult result : {DownloadResult{1000}, kInstalledIsNewer}) {
+    SCOPED_TRACE(result);
+    recorded = RecordingOperations();
+    recorded.install_path = "D:\\Games\\ORVINTA";
+    recorded.updater_download = result;
+    EXPECT_EQ(RunLauncher(), 1);
+    Calls expected = {
+        "ReadInstallPath",
+        "CreateDirectoryChain D:\\Games\\ORVINTA",
+        "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
+            kUpdaterSignedBy,
+    };
+    EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
+  }
 }
 
 TEST_F(RunTest, FirstInstallWithFailedUpdaterRecordsNothing) {

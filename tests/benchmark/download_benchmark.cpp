@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
 
     if (round == 0) peak_before = PeakWorkingSet();
     QueryPerformanceCounter(&start);
-    DownloadResult result = DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), "");
+    DownloadResult result =
+        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), "", kAnyVersion);
     double launcher = Seconds(start);
     if (round == 0) peak_after = PeakWorkingSet();
     if (result < 0) {
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
     if (launcher < best_launcher) best_launcher = launcher;
 
     QueryPerformanceCounter(&start);
-    result = DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str());
+    result =
+        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(), kAnyVersion);
     double signed_launcher = Seconds(start);
     if (result < 0) {
       std::printf("signed_download_failed %d code\n", result);
@@ -94,7 +96,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    bool accepted = IsSignedByPinnedKey((folder + "\\orvinta.exe").c_str(), pins.c_str());
+    bool accepted = CheckSigner((folder + "\\orvinta.exe").c_str(), pins.c_str()).verdict ==
+                    SignatureVerdict::kPinned;
     double check = Seconds(start);
     if (!accepted) {
       std::printf("signer_check_refused 1 file\n");
@@ -109,8 +112,8 @@ int main(int argc, char** argv) {
   std::printf("launcher_with_signer_check_seconds %.3f s\n", best_signed);
   std::printf("signer_check_cost %.3f s (%.3f x the unchecked download)\n",
               best_signed - best_launcher, best_signed / best_launcher);
-  std::printf("signer_check_alone_seconds %.3f s (%.1f%% of the unchecked download)\n",
-              best_check, 100.0 * best_check / best_launcher);
+  std::printf("signer_check_alone_seconds %.3f s (%.1f%% of the unchecked download)\n", best_check,
+              100.0 * best_check / best_launcher);
   std::printf("peak_working_set_before_download %.2f MiB\n", peak_before / 1048576.0);
   std::printf("peak_working_set_after_download %.2f MiB\n", peak_after / 1048576.0);
   std::printf("peak_working_set_growth_during_download %.2f MiB\n",

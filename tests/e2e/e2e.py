@@ -223,6 +223,34 @@ def signed_client_refused(s):
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
 
 
+def signed_older_updater(s):
+    """A repeat run served an older signed updater (1.1, at the build's floor)
+    keeps the verified newer one (1.2) and starts it: that is no failure."""
+    s.trust_test_ca()
+    s.expect_first_install()
+    s.prefix.delete_key("HKCR\\orvinta", s.launcher)
+    s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
+    code, requests = s.launch(updater=Answer("ok", (s.keys / "updater-1.1.pinned.exe").read_bytes()))
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) ==
+            ["orvinta.exe", "updater.exe", "updater_started.txt"], "nothing stray left behind")
+
+
+def signed_updater_refused(file_name):
+    """On a first install, a signed file that is not a current updater (the
+    client, or an updater below the build's floor) is neither kept nor
+    started, and nothing is registered."""
+    def scenario(s):
+        s.trust_test_ca()
+        code, _ = s.launch(updater=Answer("ok", (s.keys / file_name).read_bytes()))
+        s.check(code == 1, f"exit code {code} == 1")
+        s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) == ["orvinta.exe"],
+                "no updater kept, no temporary file left")
+        s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+        s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+    return scenario
+
+
 def signed_untrusted_server(s):
     """A server whose certificate no trusted root issued gets nothing run."""
     code, _ = s.launch()
@@ -231,6 +259,14 @@ def signed_untrusted_server(s):
     s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") is None, "no updater")
     s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
     s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
+def signed_wrong_host(s):
+    """A server whose certificate the trusted CA issued for another host name
+    gets nothing run."""
+    s.trust_test_ca()
+    s.tls = (s.keys / "otherhost.pem", s.keys / "otherhost.key")
+    signed_untrusted_server(s)
 
 
 def signed_redirect_to_http(s):
@@ -278,6 +314,10 @@ SCENARIOS = {
     "signed_untrusted_server": signed_untrusted_server,
     "signed_redirect_to_http": signed_redirect_to_http,
     "signed_dll_planting": signed_dll_planting,
+    "signed_older_updater": signed_older_updater,
+    "signed_client_as_updater": signed_updater_refused("client.pinned.exe"),
+    "signed_updater_below_floor": signed_updater_refused("updater-1.0.pinned.exe"),
+    "signed_wrong_host": signed_wrong_host,
 }
 
 
