@@ -15,7 +15,7 @@
 // Bytes received (0 or more), or one of the negative stage codes below.
 using DownloadResult = std::int32_t;
 constexpr DownloadResult kSessionFailed = -1;     // InternetOpenA failed.
-constexpr DownloadResult kRequestFailed = -2;     // No (secure) connection, or a status not 2xx.
+constexpr DownloadResult kRequestFailed = -2;     // No (secure) connection, no 2xx or no headers.
 constexpr DownloadResult kFileOpenFailed = -3;    // The temporary file could not be created.
 constexpr DownloadResult kReadFailed = -4;        // A read failed, or the body was cut short.
 constexpr DownloadResult kFileWriteFailed = -5;   // Writing or moving the local file failed.

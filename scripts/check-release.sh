@@ -95,8 +95,17 @@ while IFS= read -r line; do
   role=${line%%:*}
   if [ -n "$ca" ] && [[ $line == "$role: kept as "* ]] &&
     ! osslsigncode verify -CAfile "$ca" -in "${uploads[$role]}" >"$work/chain" 2>&1; then
-    reason=$(grep -m1 -oE 'Error: .*' "$work/chain" | sed 's/^Error: //') || true
-    echo "$role: refused: chain incomplete (${reason:-the signature does not verify up to $ca})"
+    # Windows refuses all of these; Wine checks no chain, so only this shows them.
+    if grep -q "unable to get local issuer certificate" "$work/chain"; then
+      reason="chain incomplete (nothing in the signature links its signer to $ca)"
+    elif grep -q "certificate has expired" "$work/chain"; then
+      reason="the signing certificate has expired"
+    elif grep -q "certificate purpose" "$work/chain"; then
+      reason="the signing certificate is not for code signing"
+    else
+      reason="the signature does not verify up to $ca"
+    fi
+    echo "$role: refused: $reason"
     status=1
   else
     echo "$line"

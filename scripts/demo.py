@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
 """Shows the launcher at work: a first install, then a repeat run, under Wine
 against a local download server that serves a sample client and updater;
-then a signed build (HTTPS, pinned signer) that refuses an altered updater.
+then a signed build (HTTPS, pinned signer, updater floor 1.1): the release
+check on the files it will be served, its refusal of an altered updater,
+a signed updater 1.2 taking over, and an older signed 1.1 left unkept while
+the 1.2 on disk is started.
 
 Usage: demo.py BUILD_DIR
 """
 import hashlib
+import os
+import subprocess
 import sys
 import threading
 import time
@@ -113,25 +118,56 @@ def main():
         for title in ("Run 1: first install", "Run 2: repeat run"):
             run(title, exe, served)
 
-        # The publisher's build trusts only what its pinned key signed. The
-        # server now sends that key's updater with one byte changed.
+        # The publisher's build trusts only its current signed programs.
         keys = build / "tests" / "signing"
         signed_exe = prefix.install_launcher(
             build / "tests" / "e2e" / "OrvintaLauncherSignedE2E.exe", "OrvintaLauncherSigned.exe")
         prefix.trust_root(probe, keys / "ca.der")
+        pin = (keys / "pinned.pin").read_text().strip()
         updater_path = DEFAULT_DIR + "\\updater.exe"
-        before = prefix.read(updater_path)
         altered = bytearray((keys / "updater.pinned.exe").read_bytes())
         altered[1500] ^= 0x01
+        altered_file = prefix.root / "tmp_updater.altered.bin"
+        altered_file.write_bytes(bytes(altered))
         print(f"\nSigned build: {signed_exe.name}, https://localhost:{TLS_PORT}, pin "
-              f"{(keys / 'pinned.pin').read_text().strip()[:16]}... (the test CA is trusted "
-              "by this prefix only)")
+              f"{pin[:16]}..., updater floor 1.1 (the test CA is trusted by this prefix only)")
+
+        print("\n=== Release check on the files the signed build will be served ===")
+        checks = [
+            ["--updater", altered_file],
+            ["--updater", keys / "updater.pinned.exe", "--client", keys / "client.pinned.exe"],
+            ["--updater", keys / "updater-1.1.pinned.exe",
+             "--live-updater", keys / "updater.pinned.exe"],
+        ]
+        env = dict(os.environ, RELEASE_CHECK_EXE=str(build / "release_check.exe"),
+                   RELEASE_CHECK_WINE=str(prefix.root))
+        for files in checks:
+            given = " ".join(f"{flag} {Path(name).name}" for flag, name in zip(files[::2], files[1::2]))
+            print(f"$ scripts/check-release.sh --pins {pin[:8]}... --updater-min-version 1.1 {given}")
+            result = subprocess.run(["bash", "scripts/check-release.sh", "--pins", pin,
+                                     "--updater-min-version", "1.1", *map(str, files)],
+                                    cwd=ROOT, env=env, capture_output=True, text=True,
+                                    timeout=300, stdin=subprocess.DEVNULL)
+            print((result.stdout + result.stderr).rstrip().replace(pin, pin[:16] + "..."))
+            print(f"(exit {result.returncode})")
+
+        tls = (keys / "localhost.pem", keys / "localhost.key")
+        before = prefix.read(updater_path)
         run("Run 3: signed build, served an updater altered after signing", signed_exe,
-            {"/client/tmp_updater.bin": bytes(altered)},
-            tls=(keys / "localhost.pem", keys / "localhost.key"))
-        kept = prefix.read(updater_path) == before
-        print("Refused: updater.exe is byte-identical to the one Run 2 left" if kept else
-              "NOT REFUSED: updater.exe changed")
+            {"/client/tmp_updater.bin": bytes(altered)}, tls=tls)
+        print("Refused: updater.exe is byte-identical to the one Run 2 left"
+              if prefix.read(updater_path) == before else "NOT REFUSED: updater.exe changed")
+
+        current = (keys / "updater.pinned.exe").read_bytes()
+        run("Run 4: signed build, served the signed updater 1.2", signed_exe,
+            {"/client/tmp_updater.bin": current}, tls=tls)
+        print("Kept: updater.exe is the signed 1.2 (the unsigned one on disk held nothing back)"
+              if prefix.read(updater_path) == current else "NOT KEPT: updater.exe is not 1.2")
+
+        run("Run 5: signed build, served an older signed updater 1.1", signed_exe,
+            {"/client/tmp_updater.bin": (keys / "updater-1.1.pinned.exe").read_bytes()}, tls=tls)
+        print("Not kept: updater.exe is still the signed 1.2, and that is the updater started"
+              if prefix.read(updater_path) == current else "ROLLED BACK: updater.exe changed")
     finally:
         prefix.kill()
 

@@ -62,16 +62,25 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
 }
 
+// A run with the install directory D:\Games\ORVINTA recorded, up to the updater download.
+const Calls kRecordedDirectoryDownload = {
+    "ReadInstallPath",
+    "CreateDirectoryChain D:\\Games\\ORVINTA",
+    "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kUpdaterSignedBy,
+};
+
+// Registered and started: a good updater, and the verified
+// one on disk when the download was a signed but older one (not kept).
 TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
-  recorded.install_path = "D:\\Games\\ORVINTA";
-  EXPECT_EQ(RunLauncher(), 1);
-  Calls expected = {
-      "ReadInstallPath",
-      "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
-          kUpdaterSignedBy,
-  };
-  EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
+  for (DownloadResult result : {DownloadResult{4096}, kInstalledIsNewer}) {
+    SCOPED_TRACE(result);
+    recorded = RecordingOperations();
+    recorded.install_path = "D:\\Games\\ORVINTA";
+    recorded.updater_download = result;
+    EXPECT_EQ(RunLauncher(), 1);
+    EXPECT_EQ(recorded.calls,
+              Join(kRecordedDirectoryDownload, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
+  }
 }
 
 TEST_F(RunTest, RecordedDirectoryEndingInBackslashIsUsedAsStored) {
@@ -122,13 +131,7 @@ TEST_P(SmallUpdaterTest, RegistersNothingAndStartsNothing) {
   recorded.install_path = "D:\\Games\\ORVINTA";
   recorded.updater_download = GetParam();
   EXPECT_EQ(RunLauncher(), 1);
-  Calls expected = {
-      "ReadInstallPath",
-      "CreateDirectoryChain D:\\Games\\ORVINTA",
-      "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
-          kUpdaterSignedBy,
-  };
-  EXPECT_EQ(recorded.calls, expected);
+  EXPECT_EQ(recorded.calls, kRecordedDirectoryDownload);
 }
 
 INSTANTIATE_TEST_SUITE_P(ShortAndFailedDownloads, SmallUpdaterTest,
@@ -136,23 +139,12 @@ INSTANTIATE_TEST_SUITE_P(ShortAndFailedDownloads, SmallUpdaterTest,
                                            kReadFailed, kFileWriteFailed, kSignatureRefused,
                                            kWrongProgram));
 
-// A good updater, and a signed one that was not kept because the verified
-// updater on disk is newer: that one is registered and started.
-TEST_F(RunTest, GoodOrNewerInstalledUpdaterIsRegisteredAndStarted) {
-  for (DownloadResult result : {DownloadResult{1000}, kInstalledIsNewer}) {
-    SCOPED_TRACE(result);
-    recorded = RecordingOperations();
-    recorded.install_path = "D:\\Games\\ORVINTA";
-    recorded.updater_download = result;
-    EXPECT_EQ(RunLauncher(), 1);
-    Calls expected = {
-        "ReadInstallPath",
-        "CreateDirectoryChain D:\\Games\\ORVINTA",
-        "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
-            kUpdaterSignedBy,
-    };
-    EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff("D:\\Games\\ORVINTA")));
-  }
+TEST_F(RunTest, UpdaterOfExactly1000BytesIsRegisteredAndStarted) {
+  recorded.install_path = "D:\\Games\\ORVINTA";
+  recorded.updater_download = 1000;
+  RunLauncher();
+  ASSERT_EQ(recorded.calls.size(), 9u);
+  EXPECT_EQ(recorded.calls.back().rfind("ExecProgram ", 0), 0u);
 }
 
 TEST_F(RunTest, FirstInstallWithFailedUpdaterRecordsNothing) {

@@ -7,11 +7,12 @@
 #   other.pem/.key            another code-signing key under the same CA
 #   intermediate.pem/.key     an intermediate CA under the test CA
 #   chained.pem/.key          a code-signing key under that intermediate
+#   expired.pem/.key          a code-signing key whose certificate expired in 2020
 #   *.pin                     the code-signing keys' SHA-256 public-key pins
 # Usage: make_test_keys.sh OUT_DIR
 set -euo pipefail
 out=$1
-[ -f "$out/chained.pin" ] && exit 0
+[ -f "$out/expired.pin" ] && exit 0
 mkdir -p "$out"
 pin_script=$(cd "$(dirname "$0")/../../scripts" && pwd)/signer-pin.sh
 cd "$out"
@@ -46,3 +47,15 @@ issue intermediate "/CN=Orvinta Test Intermediate CA" "basicConstraints=critical
 keyUsage=critical,keyCertSign,cRLSign"
 issue chained "/CN=Orvinta Test Publisher (chained)" "$code_signing" intermediate
 bash "$pin_script" chained.pem >chained.pin
+# openssl x509 cannot date a certificate in the past; openssl ca can.
+printf '%s\n' "[ca]" "default_ca=test" "[test]" "database=expired.db" "new_certs_dir=." \
+  "serial=expired.serial" "default_md=sha256" "policy=any" "[any]" "commonName=supplied" \
+  "[codesign]" "extendedKeyUsage=codeSigning" "keyUsage=critical,digitalSignature" >expired.cnf
+: >expired.db
+echo 1000 >expired.serial
+quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=Orvinta Test Publisher (expired)" \
+  -keyout expired.key -out expired.csr
+quiet openssl ca -batch -config expired.cnf -cert ca.pem -keyfile ca.key -in expired.csr \
+  -out expired.pem -startdate 20200101000000Z -enddate 20200201000000Z -extensions codesign
+rm -f expired.csr expired.cnf expired.db* expired.serial* 1000.pem
+bash "$pin_script" expired.pem >expired.pin

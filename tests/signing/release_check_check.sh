@@ -57,6 +57,11 @@ row "chain incomplete" 1 "updater: refused: chain incomplete" \
   --pins "$chained" --ca "$keys/ca.pem" --updater "$keys/updater-leaf-only.chained.exe"
 row "whole chain" 0 "updater: kept as updater.exe" \
   --pins "$chained" --ca "$keys/ca.pem" --updater "$keys/updater.chained.exe"
+row "expired signing certificate" 1 "updater: refused: the signing certificate has expired" \
+  --pins "$(cat "$keys/expired.pin")" --ca "$keys/ca.pem" --updater "$keys/updater.expired.exe"
+row "a TLS certificate signed it" 1 "updater: refused: the signing certificate is not for code" \
+  --pins "$(bash "$(dirname "$script")/signer-pin.sh" "$keys/localhost.pem")" --ca "$keys/ca.pem" \
+  --updater "$keys/updater.localhost.exe"
 row "no PE image" 1 "client: refused: no PE image" --pins "$pinned" --client "$keys/pinned.pin"
 row "usage: no pins" 2 "usage: check-release.sh" --updater "$keys/updater.pinned.exe"
 row "usage: malformed pin list" 2 "64 hex digits" \
