@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/test_support.h"
@@ -35,6 +36,7 @@ struct StringFailure {
   const char* what;
   void (*operation)();
   HRESULT code;
+  const char* said = "";  // What the operation wrote to stderr before it failed.
 };
 
 TEST(StringFailureDeathTest, EndsTheProcessWithItsHresult) {
@@ -57,20 +59,24 @@ TEST(StringFailureDeathTest, EndsTheProcessWithItsHresult) {
       // No heap cannot be provoked; the failure it raises can.
       {"missing heap", [] { RaiseStringError(E_FAIL); }, E_FAIL},
 #ifndef _WIN64
-      // In a 2 GiB address space a 768 MiB string fits, its 1.5 GiB wide
-      // copy does not: the refusal is ToWide's own.
+      // A 64 MiB string is held (it says so), then the rest of the 2 GiB
+      // address space is reserved in 16 MiB blocks: its 128 MiB wide copy
+      // cannot be had, and the refusal is ToWide's own.
       {"refused wide copy",
        [] {
-         NarrowString big;
-         big.resize(0x30000000);
-         ToWide(big);
+         NarrowString held;
+         held.resize(0x4000000);
+         while (VirtualAlloc(nullptr, 0x1000000, MEM_RESERVE, PAGE_NOACCESS) != nullptr) {
+         }
+         std::fprintf(stderr, "narrow string held\n");
+         ToWide(held);
        },
-       E_OUTOFMEMORY},
+       E_OUTOFMEMORY, "narrow string held"},
 #endif
   };
   for (const StringFailure& row : rows) {
     SCOPED_TRACE(row.what);
-    EXPECT_EXIT(row.operation(), ::testing::ExitedWithCode(static_cast<int>(row.code)), "");
+    EXPECT_EXIT(row.operation(), ::testing::ExitedWithCode(static_cast<int>(row.code)), row.said);
   }
 }
 

@@ -68,6 +68,8 @@ row "usage: malformed pin list" 2 "64 hex digits" \
   --pins "$pinned;" --updater "$keys/updater.pinned.exe"
 row "usage: missing file" 2 "check-release: $work/absent.exe: no such file" \
   --pins "$pinned" --updater "$work/absent.exe"
+row "usage: a folder, not a file" 2 "check-release: $work: not a readable file" \
+  --pins "$pinned" --client "$work"
 row "usage: nothing to check" 2 "nothing to check" --pins "$pinned"
 if [ "$(sha256sum "$keys"/*.exe "$e2e/recording_updater.exe" "$work/altered.exe")" = "$before" ]; then
   passed=$((passed + 1)); echo "ok    no file given was changed"
