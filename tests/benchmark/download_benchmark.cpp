@@ -1,6 +1,8 @@
 // Times DownloadToFile against a bare WinINet loop on the same server, and
-// with the signer check (PINS, the pin of the key that signed the served file)
-// against without, and reports the process's working set.
+// with a signed build's check (PINS, the pin of the key that signed the served
+// file) against without, and reports the process's working set. The checked
+// download verifies the received file and, as the file it would replace, the
+// one the previous download kept; "signer_check_alone" is one verification.
 // Usage: download_benchmark URL FOLDER ROUNDS PINS
 // Prints "name value unit" lines; asserts nothing.
 #include <windows.h>
