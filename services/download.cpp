@@ -64,30 +64,26 @@ std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request) {
   return static_cast<std::int64_t>(length);
 }
 
+// Where the file name in `path` begins: after its last separator.
+const char* FileNameIn(const char* path) {
+  const char* name = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '\\' || *at == '/') name = at + 1;
+  }
+  return name;
+}
+
 // Creates an empty, uniquely named file in the folder of `file_path`, so the
 // final move is a rename on one volume. Empty result when that fails.
 NarrowString CreateTempFileBeside(const NarrowString& file_path) {
   const char* path = file_path.c_str();
-  const char* last_separator = nullptr;
-  for (const char* at = path; *at != '\0'; ++at) {
-    if (*at == '\\' || *at == '/') last_separator = at;
-  }
-  NarrowString folder =
-      last_separator == nullptr ? NarrowString(".") : NarrowString(path, last_separator - path + 1);
+  const char* name = FileNameIn(path);
+  NarrowString folder = name == path ? NarrowString(".") : NarrowString(path, name - path);
   NarrowString temp_path;
   temp_path.resize(MAX_PATH);
   if (GetTempFileNameA(folder.c_str(), "dl", 0, temp_path.data()) == 0) return NarrowString();
   temp_path.resize(std::strlen(temp_path.c_str()));
   return temp_path;
-}
-
-// The file name `file_path` ends in: what a kept file must be called.
-NarrowString FileNameOf(const NarrowString& file_path) {
-  const char* name = file_path.c_str();
-  for (const char* at = name; *at != '\0'; ++at) {
-    if (*at == '\\' || *at == '/') name = at + 1;
-  }
-  return name;
 }
 
 // The download's result for a received file that a signed build refused.
@@ -152,7 +148,7 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   // replaces the target.
   if (result >= 0 && !signer_pins.empty()) {
     ReleaseCheck check =
-        CheckRelease(temp_path, FileNameOf(file_path), signer_pins, min_version, file_path);
+        CheckRelease(temp_path, FileNameIn(file_path.c_str()), signer_pins, min_version, file_path);
     if (check.verdict != ReleaseVerdict::kKept) result = RefusalOf(check.verdict);
   }
   if (result >= 0 &&

@@ -19,7 +19,6 @@ ReleaseCheck CheckRelease(const NarrowString& file_path, const NarrowString& kep
   if (check.verdict != ReleaseVerdict::kKept || reference_path.empty()) return check;
   ReleaseCheck reference = CheckRelease(reference_path, kept_name, signer_pins, min_version, "");
   if (reference.verdict != ReleaseVerdict::kKept) return check;
-  check.has_reference = true;
   check.reference_version = reference.identity.version;
   // Equal is current: the same file is served on every run.
   if (check.identity.version < check.reference_version) {

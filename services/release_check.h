@@ -21,8 +21,9 @@ enum class ReleaseVerdict {
 struct ReleaseCheck {
   ReleaseVerdict verdict = ReleaseVerdict::kSignerRefused;
   SignerCheck signer;
-  FileIdentity identity;       // Read once the signer is pinned.
-  bool has_reference = false;  // The file it would replace was itself kept.
+  FileIdentity identity;  // Read once the signer is pinned.
+  // The version of the file it would replace, when that file passed the
+  // same checks; 0 when it is no reference.
   FileVersion reference_version = 0;
 };
 

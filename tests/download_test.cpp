@@ -44,7 +44,10 @@ class DownloadTest : public ::testing::Test {
 
 TEST_F(DownloadTest, StoresBodyAndCountsItsBytes) {
   std::string body = Body(70000);
-  ScriptedHttpServer server({HttpAnswer(200, body)});
+  // Headers longer than a small buffer, as real servers send.
+  ScriptedHttpServer server({{"HTTP/1.1 200 OK\r\nContent-Length: 70000\r\nX-Padding: " +
+                                  std::string(600, 'p') + "\r\n\r\n" + body,
+                              false}});
   PlacePreviousFile();
   EXPECT_EQ(Download(server), 70000);
   EXPECT_EQ(ReadFileBytes(target_), body);
@@ -344,6 +347,10 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
       {"OriginalFilename in another case", served("updater-uppercase.pinned.exe"), pinned,
        static_cast<DownloadResult>(
            ReadFileBytes(TestKeyFile("updater-uppercase.pinned.exe")).size())},
+      {"OriginalFilename of the first language listed, not of the second",
+       served("updater-second_language.pinned.exe"), pinned,
+       static_cast<DownloadResult>(
+           ReadFileBytes(TestKeyFile("updater-second_language.pinned.exe")).size())},
       {"no version resource", served("updater-unversioned.pinned.exe"), pinned, kWrongProgram},
       {"the client served as the updater", served("client.pinned.exe"), pinned, kWrongProgram},
       {"below the floor", HttpAnswer(200, signed_file), pinned, kWrongProgram, "previous updater",
