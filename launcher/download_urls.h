@@ -2,14 +2,15 @@
 
 #include "launcher/service_operations.h"
 
-// The two download URLs, the publisher's signer pins and the updater's
-// version floor, complete at compile time so that nothing at run time can
-// point the launcher at another server, signer or older updater. The build
-// sets them.
-#if !defined(ORVINTA_DOWNLOAD_SCHEME) || !defined(ORVINTA_DOWNLOAD_HOST) || \
-    !defined(ORVINTA_SIGNER_PINS) || !defined(ORVINTA_UPDATER_MIN_VERSION)
+// The two download URLs, the publisher's signer pins, the updater's
+// version floor and the download limits, complete at compile time so that
+// nothing at run time can point the launcher at another server, signer or
+// older updater, or make it wait longer. The build sets them.
+#if !defined(ORVINTA_DOWNLOAD_SCHEME) || !defined(ORVINTA_DOWNLOAD_HOST) ||   \
+    !defined(ORVINTA_SIGNER_PINS) || !defined(ORVINTA_UPDATER_MIN_VERSION) || \
+    !defined(ORVINTA_DOWNLOAD_LIMITS)
 #error \
-    "ORVINTA_DOWNLOAD_SCHEME (\"http\" or \"https\"), ORVINTA_DOWNLOAD_HOST, ORVINTA_SIGNER_PINS and ORVINTA_UPDATER_MIN_VERSION (four numbers) must be set"
+    "ORVINTA_DOWNLOAD_SCHEME (\"http\" or \"https\"), ORVINTA_DOWNLOAD_HOST, ORVINTA_SIGNER_PINS, ORVINTA_UPDATER_MIN_VERSION (four numbers) and ORVINTA_DOWNLOAD_LIMITS (seconds,rate,bytes) must be set"
 #endif
 
 constexpr char kClientUrl[] =
@@ -24,3 +25,6 @@ constexpr char kSignerPins[] = ORVINTA_SIGNER_PINS;
 // The lowest updater version a signed build keeps, even on a first install
 // where no updater is on disk to compare with; kAnyVersion when none is set.
 constexpr FileVersion kUpdaterMinVersion = MakeFileVersion(ORVINTA_UPDATER_MIN_VERSION);
+
+// The window, the lowest rate and the largest body of both downloads.
+constexpr DownloadLimits kDownloadLimits = {ORVINTA_DOWNLOAD_LIMITS};

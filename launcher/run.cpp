@@ -23,7 +23,7 @@ NarrowString InstallClient() {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  DownloadToFile(kClientUrl, client_exe_path, kSignerPins, kAnyVersion);
+  DownloadToFile(kClientUrl, client_exe_path, kSignerPins, kAnyVersion, kDownloadLimits);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -39,7 +39,7 @@ int RunLauncher() {
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
   DownloadResult updater =
-      DownloadToFile(kUpdaterUrl, updater_path, kSignerPins, kUpdaterMinVersion);
+      DownloadToFile(kUpdaterUrl, updater_path, kSignerPins, kUpdaterMinVersion, kDownloadLimits);
   // A signed updater older than the verified one on disk is not kept, and
   // that is no failure: the one on disk is newer (it may have updated
   // itself), and it is what the URL protocol starts anyway.

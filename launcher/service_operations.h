@@ -14,10 +14,12 @@
 
 // Bytes received (0 or more), or one of the negative stage codes below.
 using DownloadResult = std::int32_t;
-constexpr DownloadResult kSessionFailed = -1;     // InternetOpenA failed.
-constexpr DownloadResult kRequestFailed = -2;     // No (secure) connection, no 2xx or no headers.
-constexpr DownloadResult kFileOpenFailed = -3;    // The temporary file could not be created.
-constexpr DownloadResult kReadFailed = -4;        // A read failed, or the body was cut short.
+constexpr DownloadResult kSessionFailed = -1;  // InternetOpenA failed.
+// No (secure) connection, no answer in time, no 2xx, no headers or a malformed length.
+constexpr DownloadResult kRequestFailed = -2;
+constexpr DownloadResult kFileOpenFailed = -3;  // The temporary file could not be created.
+constexpr DownloadResult kReadFailed =
+    -4;  // A read failed; cut short, stalled, too slow or too long.
 constexpr DownloadResult kFileWriteFailed = -5;   // Writing or moving the local file failed.
 constexpr DownloadResult kSignatureRefused = -6;  // Not signed by a pinned key.
 constexpr DownloadResult kWrongProgram = -7;  // Signed, but not the program of its name (below).
@@ -35,6 +37,20 @@ constexpr FileVersion MakeFileVersion(std::uint16_t major, std::uint16_t minor, 
 }
 // No floor: any version will do.
 constexpr FileVersion kAnyVersion = 0;
+
+// The largest body a download can report.
+constexpr DownloadResult kLargestDownload = INT32_MAX;
+
+// What a server can cost a download, so that every download ends in bounded
+// time and space. The answer's status and headers must arrive within one
+// window of `stall_seconds` after the request; from then on every window
+// must bring at least `min_rate` x `stall_seconds` bytes of body, except
+// the one in which the body ends; and the body may not pass `max_bytes`.
+struct DownloadLimits {
+  std::int32_t stall_seconds;  // 1 to 3600.
+  std::int32_t min_rate;       // Bytes a second, at least 1.
+  DownloadResult max_bytes;    // 1 to kLargestDownload.
+};
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
 // string when there is none or it is unreadable, of the wrong type, longer
@@ -58,10 +74,15 @@ NarrowString GetKnownFolderPath(REFKNOWNFOLDERID folder);
 // than 254 bytes create nothing.
 void CreateDirectoryChain(NarrowString path);
 
-// GETs `url` (direct connection, no cache; an https URL must pass WinINet's
-// certificate checks and must not be redirected to plain http) and stores
-// the body at `file_path`. The file is replaced only when the whole body
-// arrived with a 2xx status and, when `signer_pins` is not empty (64
+// GETs `url` (direct connection, fetched from the server and kept in no
+// cache; an https URL must pass WinINet's certificate checks and must not be
+// redirected to plain http) and stores the body at `file_path`. A download
+// that breaks `limits` fails: kRequestFailed when no answer came in time,
+// kReadFailed when the body stalled, came too slowly or grew too long (an
+// announced length past the cap fails before any file is created); it is
+// given up on at most two windows after the feed slowed, and WinINet may go
+// on with the operation given up on without harm. The file is replaced only
+// when the whole body arrived with a 2xx status and, when `signer_pins` is not empty (64
 // lowercase hex digits per pin, the SHA-256 of a key's DER
 // SubjectPublicKeyInfo, back to back), the received file is the publisher's
 // current program of its name (CheckRelease): signed by a pinned key
@@ -72,7 +93,8 @@ void CreateDirectoryChain(NarrowString path);
 // Whenever the file is not replaced, an existing file keeps its content and
 // no temporary file is left behind.
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins, FileVersion min_version);
+                              const NarrowString& signer_pins, FileVersion min_version,
+                              const DownloadLimits& limits);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

@@ -17,12 +17,16 @@ ReleaseCheck CheckRelease(const NarrowString& file_path, const NarrowString& kep
     check.verdict = ReleaseVerdict::kKept;
   }
   if (check.verdict != ReleaseVerdict::kKept || reference_path.empty()) return check;
-  ReleaseCheck reference = CheckRelease(reference_path, kept_name, signer_pins, min_version, "");
-  if (reference.verdict != ReleaseVerdict::kKept) return check;
-  check.reference_version = reference.identity.version;
+  // The file it would replace matters only when its version would hold this
+  // one back, so its signature, the costly check, is verified only then.
   // Equal is current: the same file is served on every run.
-  if (check.identity.version < check.reference_version) {
-    check.verdict = ReleaseVerdict::kOlderThanReference;
+  const FileIdentity reference = ReadFileIdentity(reference_path);
+  if (!reference.has_version || reference.version <= check.identity.version) return check;
+  if (CheckRelease(reference_path, kept_name, signer_pins, min_version, "").verdict !=
+      ReleaseVerdict::kKept) {
+    return check;
   }
+  check.reference_version = reference.version;
+  check.verdict = ReleaseVerdict::kOlderThanReference;
   return check;
 }

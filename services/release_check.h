@@ -23,7 +23,7 @@ struct ReleaseCheck {
   SignerCheck signer;
   FileIdentity identity;  // Read once the signer is pinned.
   // The version of the file it would replace, when that file passed the
-  // same checks; 0 when it is no reference.
+  // same checks and is newer (kOlderThanReference); 0 otherwise.
   FileVersion reference_version = 0;
 };
 

@@ -37,6 +37,9 @@ using UniqueInternet = UniqueHandle<HINTERNET, &CloseInternetHandle>;
 void CloseTrustState(WINTRUST_DATA* verification);
 using UniqueTrustState = UniqueHandle<WINTRUST_DATA*, &CloseTrustState>;
 
+// A kernel object handle (an event, say) from CreateEventA and the like.
+using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseHandle>;
+
 // A C runtime stream from fopen.
 using UniqueFile = UniqueHandle<FILE*, &std::fclose>;
 

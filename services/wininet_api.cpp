@@ -10,12 +10,14 @@ const WinInetApi* LoadWinInet() {
   if (!attempted) {
     attempted = true;
     HMODULE module = LoadSystemDll("wininet.dll");
-    complete = module != nullptr && ResolveExport(module, "InternetOpenA", &api.InternetOpenA) &&
-               ResolveExport(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
-               ResolveExport(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
-               ResolveExport(module, "InternetQueryOptionA", &api.InternetQueryOptionA) &&
-               ResolveExport(module, "InternetReadFile", &api.InternetReadFile) &&
-               ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
+    complete =
+        module != nullptr && ResolveExport(module, "InternetOpenA", &api.InternetOpenA) &&
+        ResolveExport(module, "InternetSetStatusCallbackA", &api.InternetSetStatusCallbackA) &&
+        ResolveExport(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
+        ResolveExport(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
+        ResolveExport(module, "InternetQueryOptionA", &api.InternetQueryOptionA) &&
+        ResolveExport(module, "InternetReadFile", &api.InternetReadFile) &&
+        ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
   }
   return complete ? &api : nullptr;
 }

@@ -7,6 +7,7 @@
 // (see services/system_dll.h for why it is never imported).
 struct WinInetApi {
   decltype(&::InternetOpenA) InternetOpenA;
+  decltype(&::InternetSetStatusCallbackA) InternetSetStatusCallbackA;
   decltype(&::InternetOpenUrlA) InternetOpenUrlA;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA;
   decltype(&::InternetQueryOptionA) InternetQueryOptionA;

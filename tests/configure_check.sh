@@ -36,6 +36,13 @@ for version in 1.2.3.4.5 1.65536 1..2 1.2. v1.2 -1 099999; do
   expect refuse "1 to 4 numbers from 0 to 65535" "-DSIGNER_KEY_SHA256=$pin" \
     "-DUPDATER_MIN_VERSION=$version"
 done
+expect accept "Build files have been written" -DDOWNLOAD_STALL_SECONDS=3600 -DDOWNLOAD_MIN_RATE=1 \
+  -DDOWNLOAD_MAX_BYTES=2147483647
+for row in DOWNLOAD_STALL_SECONDS=0 DOWNLOAD_STALL_SECONDS=3601 DOWNLOAD_STALL_SECONDS=1m \
+    DOWNLOAD_MIN_RATE=0 DOWNLOAD_MIN_RATE=-5 DOWNLOAD_MIN_RATE= DOWNLOAD_MAX_BYTES=0 \
+    DOWNLOAD_MAX_BYTES=2147483648 DOWNLOAD_MAX_BYTES=99999999999999999999 DOWNLOAD_MAX_BYTES=1e9; do
+  expect refuse "${row%%=*} '${row#*=}' must be a whole number from" "-D$row"
+done
 rm -rf "$work"
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

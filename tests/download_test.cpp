@@ -7,13 +7,13 @@
 #include <string>
 
 #include "launcher/service_operations.h"
-#include "services/trust_api.h"
-#include "services/version_api.h"
-#include "services/wininet_api.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
 
 namespace {
+
+// A 2-second window, so that the rows with stalled servers end quickly.
+constexpr DownloadLimits kTestLimits = {2, 1024, kLargestDownload};
 
 std::string Body(size_t size) {
   std::string body(size, '\0');
@@ -25,7 +25,7 @@ class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
     return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
-                          kAnyVersion);
+                          kAnyVersion, kTestLimits);
   }
   // A previous good file at the target, which failures must leave intact.
   void PlacePreviousFile(const std::string& bytes = "previous updater") {
@@ -107,14 +107,15 @@ TEST_F(DownloadTest, ResetConnectionIsAFailedRead) {
 TEST_F(DownloadTest, ClosedPortIsAFailedRequestAndKeepsTheFile) {
   PlacePreviousFile();
   std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/client/tmp_updater.bin";
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "", kAnyVersion), kRequestFailed);
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits),
+            kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
 TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
   ScriptedHttpServer server({HttpAnswer(200, Body(2000))});
   std::string target = folder_.Child("absent\\updater.exe");
-  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), "", kAnyVersion),
+  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), "", kAnyVersion, kTestLimits),
             kFileOpenFailed);
   EXPECT_TRUE(folder_.Entries().empty());
 }
@@ -124,6 +125,134 @@ TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
   ScriptedHttpServer server({HttpAnswer(200, "new")});
   EXPECT_EQ(Download(server), 3);
   EXPECT_EQ(ReadFileBytes(target_), "new");
+}
+
+// Answers whose framing cannot be trusted: no status line or headers, or a
+// Content-Length that is not a plain decimal number (each form below reaches
+// the launcher through WinINet). Refused before any file is made, whether
+// or not the body that follows is whole.
+TEST_F(DownloadTest, AnswerWithoutSoundFramingIsAFailedRequest) {
+  const std::string body = Body(10000);
+  auto with_length = [&](const std::string& length, const std::string& sent) {
+    return ScriptedAnswer{
+        "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n" + sent,
+        false};
+  };
+  const std::pair<const char*, ScriptedAnswer> rows[] = {
+      {"no status line or header at all (HTTP/0.9)", {"MZ" + body, false}},
+      {"a status line and no header", {"HTTP/1.1 200 OK\r\n\r\n" + body, false}},
+      {"an empty length", with_length("", body)},
+      {"10000x", with_length("10000x", body)},
+      {"10000x, cut short", with_length("10000x", body.substr(0, 5000))},
+      {"-1", with_length("-1", body)},
+      {"1e3", with_length("1e3", body)},
+      {"a space inside the digits", with_length("10 000", body)},
+  };
+  for (const auto& [what, answer] : rows) {
+    SCOPED_TRACE(what);
+    ScriptedHttpServer server({answer});
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), kRequestFailed);
+    ExpectPreviousFileAlone();
+  }
+}
+
+// Every download ends in bounded time and space, whatever the server does:
+// within a window when no answer comes, within two windows (plus the close)
+// once the body slows or stops, and before the body passes the cap.
+TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  ScriptedAnswer drip{head + Body(3000), false};
+  for (size_t at = head.size(); at < drip.bytes.size(); at += 100)
+    drip.pauses.push_back({at, 1000});
+  const DownloadLimits capped = {kTestLimits.stall_seconds, kTestLimits.min_rate, 4999};
+  const int window = kTestLimits.stall_seconds;
+  struct Row {
+    const char* what;
+    ScriptedAnswer answer;
+    DownloadLimits limits;
+    DownloadResult expected;
+    int bound_seconds;
+  };
+  const Row rows[] = {
+      {"a stall after some body bytes",
+       {head + Body(5000), false, {{head.size() + 5000, 15000}}},
+       kTestLimits,
+       kReadFailed,
+       2 * window + 2},
+      {"accepted, never answered",
+       {"", false, {{0, 15000}}},
+       kTestLimits,
+       kRequestFailed,
+       window + 2},
+      {"a drip feed of 100 bytes a second", drip, kTestLimits, kReadFailed, 2 * window + 2},
+      {"an endless chunked body",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", false, {}, true},
+       {window, 1024, 1 << 20},
+       kReadFailed,
+       2 * window + 2},
+      {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed, 2},
+      {"a chunked body past the cap",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + Body(5000) +
+            "\r\n0\r\n\r\n",
+        false},
+       capped,
+       kReadFailed,
+       2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScriptedHttpServer server({row.answer});
+    PlacePreviousFile();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
+                             kAnyVersion, row.limits),
+              row.expected);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(row.bound_seconds));
+    ExpectPreviousFileAlone();
+  }
+}
+
+// The rule must not refuse a slow, honest link: a body at the cap, and one
+// at about 10 KB/s with a pause shorter than the window, are kept whole.
+TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
+  const std::string body = Body(20000);
+  ScriptedAnswer steady = HttpAnswer(200, body);
+  const size_t head = steady.bytes.size() - body.size();
+  for (size_t at = head; at < steady.bytes.size(); at += 1000) {
+    steady.pauses.push_back({at, at == head + 10000 ? 1500 : 100});
+  }
+  const std::pair<ScriptedAnswer, DownloadLimits> rows[] = {
+      {steady, kTestLimits},
+      {HttpAnswer(200, body), {kTestLimits.stall_seconds, kTestLimits.min_rate, 20000}},
+  };
+  for (const auto& [answer, limits] : rows) {
+    ScriptedHttpServer server({answer});
+    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
+                             kAnyVersion, limits),
+              20000);
+    EXPECT_TRUE(ReadFileBytes(target_) == body) << "the kept file is not what was sent";
+  }
+}
+
+// WinINet goes on with a read given up on: here it resumes while the next
+// download is under way and writes into what the abandoned one left behind,
+// which must be nothing the next one uses.
+TEST_F(DownloadTest, DownloadAfterOneGivenUpOnIsByteExact) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n";
+  ScriptedHttpServer stalled(
+      {{head + std::string(30000, 's'), false, {{head.size() + 5000, 2 * 2000 + 1000}}}});
+  PlacePreviousFile();
+  EXPECT_EQ(Download(stalled), kReadFailed);
+  const std::string body = Body(30000);
+  ScriptedAnswer paced = HttpAnswer(200, body);
+  for (size_t at = paced.bytes.size() - body.size(); at < paced.bytes.size(); at += 1000) {
+    paced.pauses.push_back({at, 100});
+  }
+  ScriptedHttpServer next({paced});
+  EXPECT_EQ(Download(next), 30000);
+  EXPECT_TRUE(ReadFileBytes(target_) == body) << "the next download's file is not what was sent";
 }
 
 }  // namespace
@@ -184,7 +313,7 @@ ScriptedAnswer HostileAnswer(std::mt19937& random, std::string* status_line) {
 DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url,
                               const std::string& target) {
   auto download = std::async(std::launch::async, [&] {
-    return DownloadToFile(url.c_str(), target.c_str(), "", kAnyVersion);
+    return DownloadToFile(url.c_str(), target.c_str(), "", kAnyVersion, kTestLimits);
   });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
@@ -223,46 +352,6 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
   // The answers must reach both outcomes, or the fuzzing proves little.
   EXPECT_GT(successes, 10);
   EXPECT_LT(successes, 110);
-}
-
-}  // namespace
-
-namespace {
-
-// The file a function was loaded from, lowercase.
-std::string ModuleFileOf(const void* function) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCSTR>(function), &module)) {
-    return "<none>";
-  }
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(module, path, MAX_PATH);
-  return CharLowerA(path);
-}
-
-TEST(SystemDllTest, DownloadSignerAndVersionApisComeFromTheSystemFolder) {
-  const WinInetApi* wininet = LoadWinInet();
-  const TrustApi* trust = LoadTrustApi();
-  const VersionApi* version = LoadVersionApi();
-  ASSERT_NE(wininet, nullptr);
-  ASSERT_NE(trust, nullptr);
-  ASSERT_NE(version, nullptr);
-  EXPECT_EQ(LoadWinInet(), wininet);  // Loaded once.
-  EXPECT_EQ(LoadTrustApi(), trust);
-  char system_folder[MAX_PATH] = {};
-  GetSystemDirectoryA(system_folder, MAX_PATH);
-  const std::string system = CharLowerA(system_folder);
-  const std::pair<const void*, const char*> rows[] = {
-      {reinterpret_cast<const void*>(wininet->InternetOpenA), "wininet.dll"},
-      {reinterpret_cast<const void*>(trust->WinVerifyTrust), "wintrust.dll"},
-      {reinterpret_cast<const void*>(trust->CryptHashPublicKeyInfo), "crypt32.dll"},
-      {reinterpret_cast<const void*>(version->GetFileVersionInfoExW), "version.dll"},
-  };
-  for (const auto& [function, dll] : rows) {
-    EXPECT_EQ(ModuleFileOf(function), system + "\\" + dll);
-  }
 }
 
 }  // namespace
@@ -352,11 +441,18 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
        static_cast<DownloadResult>(
            ReadFileBytes(TestKeyFile("updater-second_language.pinned.exe")).size())},
       {"no version resource", served("updater-unversioned.pinned.exe"), pinned, kWrongProgram},
+      {"OriginalFilename updater.exe.old", served("updater-old_name.pinned.exe"), pinned,
+       kWrongProgram},
+      {"unsigned, over 2 MiB", served("..\\e2e\\updater_large.exe"), pinned, kSignatureRefused},
+      {"signed, over 2 MiB", served("updater-large.pinned.exe"), pinned,
+       static_cast<DownloadResult>(ReadFileBytes(TestKeyFile("updater-large.pinned.exe")).size())},
       {"the client served as the updater", served("client.pinned.exe"), pinned, kWrongProgram},
       {"below the floor", HttpAnswer(200, signed_file), pinned, kWrongProgram, "previous updater",
        floor_1_3},
       {"older than the verified updater on disk", HttpAnswer(200, signed_file), pinned,
        kInstalledIsNewer, newer},
+      {"1.2.0.0 over a verified 1.2.0.1: older in the last part", HttpAnswer(200, signed_file),
+       pinned, kInstalledIsNewer, ReadFileBytes(TestKeyFile("updater-1.2.0.1.pinned.exe"))},
       {"an unsigned updater on disk claiming 99.0 holds nothing back", HttpAnswer(200, signed_file),
        pinned, static_cast<DownloadResult>(signed_file.size()),
        ReadFileBytes(TestKeyFile("..\\e2e\\updater_99_unsigned.exe"))},
@@ -366,7 +462,7 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
     PlacePreviousFile(row.previous);
     ScriptedHttpServer server({row.answer});
     EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
-                             row.pins.c_str(), row.min_version),
+                             row.pins.c_str(), row.min_version, kTestLimits),
               row.expected);
     if (row.expected < 0) {
       ExpectPreviousFileAlone(row.previous);

@@ -56,10 +56,13 @@ std::string VersionText(FileVersion version) {
 }
 
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins, FileVersion min_version) {
+                              const NarrowString& signer_pins, FileVersion min_version,
+                              const DownloadLimits& limits) {
   recorded.calls.push_back(
       "DownloadToFile " + Text(url) + " -> " + Text(file_path) +
-      (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)) +
+      (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)) + " within " +
+      std::to_string(limits.stall_seconds) + " s at " + std::to_string(limits.min_rate) +
+      " B/s up to " + std::to_string(limits.max_bytes) + " bytes" +
       (min_version == kAnyVersion ? "" : " at least " + VersionText(min_version)));
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;

@@ -11,13 +11,16 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// The run's tests are built for this server, these two signer pins and an
-// updater floor of 1.2.3.4 (the shipped default is http, no pins and no
-// floor: the end-to-end tests run that build).
+// The run's tests are built for this server, these two signer pins, an
+// updater floor given as 1.02.3.010 (decimal parts, never octal) and
+// download limits of 7 s, 99 B/s and 123456789 bytes (the shipped default
+// is http, no pins, no floor and 60 s, 1024 B/s and 2147483647 bytes: the
+// end-to-end tests run that build, with a shorter window).
 const std::string kClientUrlText = "https://downloads.test.invalid/client/orvinta.exe";
 const std::string kUpdaterUrlText = "https://downloads.test.invalid/client/tmp_updater.bin";
-const std::string kSignedBy = " signed by " + std::string(64, 'a') + std::string(64, '0');
-const std::string kUpdaterSignedBy = kSignedBy + " at least 1.2.3.4";
+const std::string kLimits = " within 7 s at 99 B/s up to 123456789 bytes";
+const std::string kSignedBy = " signed by " + std::string(64, 'a') + std::string(64, '0') + kLimits;
+const std::string kUpdaterSignedBy = kSignedBy + " at least 1.2.3.10";
 const std::string kHangulShortcut = "\\\xBF\xC0\xBA\xF3\xC5\xB8\xB8\xDE\xB7\xE7\xBD\xBA.lnk";
 
 // The registration and hand-off that follow a good updater download.

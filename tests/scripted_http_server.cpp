@@ -22,6 +22,17 @@ bool WaitReadable(SOCKET socket, int milliseconds) {
   return select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 
+// Sends all `size` bytes; false when the client has gone.
+bool SendAll(SOCKET socket, const char* bytes, size_t size) {
+  while (size > 0) {
+    int count = send(socket, bytes, static_cast<int>(size), 0);
+    if (count <= 0) return false;
+    bytes += count;
+    size -= static_cast<size_t>(count);
+  }
+  return true;
+}
+
 SOCKET BindLoopback(int* port) {
   SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address{};
@@ -88,11 +99,20 @@ void ScriptedHttpServer::Serve() {
     const ScriptedAnswer& answer = answers_[next < answers_.size() ? next : answers_.size() - 1];
     ++next;
     size_t sent = 0;
-    while (sent < answer.bytes.size()) {
-      int count =
-          send(client, answer.bytes.data() + sent, static_cast<int>(answer.bytes.size() - sent), 0);
-      if (count <= 0) break;
-      sent += count;
+    bool open = true;
+    for (size_t pause = 0; open && pause <= answer.pauses.size(); ++pause) {
+      size_t until = pause < answer.pauses.size() ? answer.pauses[pause].at : answer.bytes.size();
+      open = SendAll(client, answer.bytes.data() + sent, until - sent);
+      sent = until;
+      if (pause == answer.pauses.size()) break;
+      auto resume =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.pauses[pause].ms);
+      while (!stopping_ && std::chrono::steady_clock::now() < resume) Sleep(20);
+    }
+    const std::string chunk = "400\r\n" + std::string(1024, 'e') + "\r\n";
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         answer.endless && open && !stopping_ && std::chrono::steady_clock::now() < end;) {
+      open = SendAll(client, chunk.data(), chunk.size());
     }
     if (answer.reset) {
       linger abort{1, 0};

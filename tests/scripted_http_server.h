@@ -10,8 +10,26 @@
 // One scripted answer: raw bytes written after the request head arrives, then
 // either an orderly close or a reset (RST).
 struct ScriptedAnswer {
+  struct Pause;
+  ScriptedAnswer(std::string bytes_sent, bool reset_at_end = false,
+                 std::vector<Pause> silences = {}, bool endless_body = false)
+      : bytes(std::move(bytes_sent)),
+        reset(reset_at_end),
+        pauses(std::move(silences)),
+        endless(endless_body) {}
+
   std::string bytes;
   bool reset = false;
+  // Silences, in order: before byte `at` of `bytes` (bytes.size(): before
+  // the close) the server sends nothing for `ms` milliseconds.
+  struct Pause {
+    size_t at;
+    int ms;
+  };
+  std::vector<Pause> pauses;
+  // After `bytes`, 1024-byte chunks of a chunked body that never ends, until
+  // the client leaves.
+  bool endless = false;
 };
 
 // "HTTP/1.1 <status>" with a Content-Length header and `body`.
@@ -19,7 +37,8 @@ ScriptedAnswer HttpAnswer(int status, const std::string& body);
 
 // An HTTP server on 127.0.0.1 that answers each connection with the next
 // scripted answer (the last one repeats) and always closes, so a client never
-// waits on it. Every wait is bounded; it stops when destroyed.
+// waits on it longer than the script says. Every wait is bounded; it stops
+// when destroyed, cutting a pause short.
 class ScriptedHttpServer {
  public:
   explicit ScriptedHttpServer(std::vector<ScriptedAnswer> answers);

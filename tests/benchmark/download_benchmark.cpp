@@ -18,6 +18,9 @@
 
 namespace {
 
+// The shipped defaults.
+constexpr DownloadLimits kLimits = {60, 1024, kLargestDownload};
+
 double Seconds(LARGE_INTEGER start) {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
     if (round == 0) peak_before = PeakWorkingSet();
     QueryPerformanceCounter(&start);
     DownloadResult result =
-        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), "", kAnyVersion);
+        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), "", kAnyVersion, kLimits);
     double launcher = Seconds(start);
     if (round == 0) peak_after = PeakWorkingSet();
     if (result < 0) {
@@ -83,8 +86,8 @@ int main(int argc, char** argv) {
     if (launcher < best_launcher) best_launcher = launcher;
 
     QueryPerformanceCounter(&start);
-    result =
-        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(), kAnyVersion);
+    result = DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(),
+                            kAnyVersion, kLimits);
     double signed_launcher = Seconds(start);
     if (result < 0) {
       std::printf("signed_download_failed %d code\n", result);

@@ -8,18 +8,25 @@ the requests the server saw.
 """
 import argparse
 import os
+import re
 import shutil
 import sys
+import time
 from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PORT, PROTOCOL_NAME,  # noqa: E402
-                     SHORTCUT_NAME, Answer, DownloadServer, Prefix, expected_registration,
-                     link_points_at)
+                     SHORTCUT_NAME, STALL_SECONDS, Answer, DownloadServer, Prefix,
+                     expected_registration, link_points_at)
 
 CLIENT_PATH = "/client/orvinta.exe"
 UPDATER_PATH = "/client/tmp_updater.bin"
 AGENT = "Orvinta Launcher"
+# The end-to-end launchers wait at most this long for an answer or its pace.
+WINDOW_SECONDS = 3
+# What a launcher run costs here beyond its downloads: Wine's start, the
+# pause after the shortcut, the hand-off, with room to spare.
+RUN_OVERHEAD_SECONDS = 15
 NOTHING_REGISTERED = {INSTALL_NAME: None, PROTOCOL_NAME: None, COMMAND_NAME: None}
 
 
@@ -63,9 +70,23 @@ class Scenario:
             self.prefix.wait()
             return code, []
         with DownloadServer(answers, tls=self.tls) as s:
+            start = time.monotonic()
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
+            self.run_seconds = time.monotonic() - start
         return code, s.requests
+
+    def expect_given_up_on_in_time(self, stalls):
+        """A run that met `stalls` stalled downloads ended within their bound."""
+        bound = stalls * (2 * WINDOW_SECONDS + 2) + RUN_OVERHEAD_SECONDS
+        self.check(self.run_seconds < bound,
+                   f"the run took {self.run_seconds:.1f} s < {bound} s, not the server's "
+                   f"{STALL_SECONDS} s stall")
+
+    def expect_no_cache_copy(self):
+        cached = [p.name for p in self.prefix.drive_c.rglob("*")
+                  if re.fullmatch(r"(tmp_updater|orvinta)\[\d+\].*", p.name)]
+        self.check(cached == [], f"no download left in the WinINet cache: {cached}")
 
     def trust_test_ca(self):
         self.prefix.trust_root(self.probe, self.keys / "ca.der")
@@ -89,6 +110,7 @@ class Scenario:
         record = self.prefix.updater_record(install_dir)
         wanted_record = ["argc=2", f"argv[0]={install_dir}\\updater.exe", "argv[1]=-activestart"]
         self.check(record == wanted_record, f"updater started as {record} == {wanted_record}")
+        self.expect_no_cache_copy()
 
     def expect_first_install(self, locale="ko_KR.UTF-8", **launch):
         code, requests = self.launch(locale=locale, **launch)
@@ -156,6 +178,8 @@ def updater_fault(answer, server=True):
         s.prefix.delete_key("HKCR\\orvinta", s.launcher)
         s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
         code, _ = s.launch(updater=answer_now, server=server)
+        if answer_now is not None and answer_now.kind == "stall":
+            s.expect_given_up_on_in_time(stalls=1)
         s.check(code == 1, f"exit code {code} == 1")
         s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == previous,
                 "the earlier updater.exe is byte-identical")
@@ -166,6 +190,21 @@ def updater_fault(answer, server=True):
                 "nothing new registered")
         s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
     return scenario
+
+
+def client_stalled(s):
+    """A client download that stalls on a first install is given up on; the
+    shortcut, the updater (whole, though WinINet may still be at the client)
+    and the hand-off follow as after any failed client download."""
+    if s.tls:
+        s.trust_test_ca()
+    code, requests = s.launch(client=Answer("stall", s.client))
+    s.expect_given_up_on_in_time(stalls=1)
+    s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client kept")
+    s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) ==
+            ["updater.exe", "updater_started.txt"], "no temporary file left behind")
+    s.check(s.shortcut() is not None, "the shortcut is saved all the same")
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
 
 
 def planted_install(reg_type, data):
@@ -304,6 +343,7 @@ SCENARIOS = {
     "updater_cut": updater_fault(Answer("cut", b"c" * 5000)),
     "updater_reset": updater_fault(Answer("reset", b"r" * 5000)),
     "server_down": updater_fault(None, server=False),
+    "client_stalled": client_stalled,
     "install_dword": planted_install(4, b"\x01\x00\x00\x00"),
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
     "install_empty": planted_install(1, b""),
@@ -318,6 +358,7 @@ SCENARIOS = {
     "signed_client_as_updater": signed_updater_refused("client.pinned.exe"),
     "signed_updater_below_floor": signed_updater_refused("updater-1.0.pinned.exe"),
     "signed_wrong_host": signed_wrong_host,
+    "signed_updater_stalled": updater_fault(lambda s: Answer("stall", s.updater)),
 }
 
 

@@ -23,6 +23,8 @@ INSTALL_KEY = "HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA"
 DEFAULT_DIR = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA"
 SHORTCUT_NAME = "\uc624\ube48\ud0c0\uba54\ub8e8\uc2a4.lnk"
 RUN_TIMEOUT = 90
+# Longer than any launcher built for these tests waits for a stalled server.
+STALL_SECONDS = 60
 
 
 class Answer:
@@ -30,7 +32,9 @@ class Answer:
 
     kind: "ok" (status 200 and body), "status" (the given status, body as the
     page), "cut" (announces 10000 bytes, sends 5000, closes cleanly), "reset"
-    (announces 10000 bytes, sends 5000, resets the connection), "redirect"
+    (announces 10000 bytes, sends 5000, resets the connection), "stall"
+    (announces the body's length, sends 5000 bytes of it, then holds the
+    connection silent for STALL_SECONDS or until the server stops), "redirect"
     (302 to the URL in body).
     """
 
@@ -47,6 +51,7 @@ class DownloadServer:
     def __init__(self, answers, tls=None):
         self.answers = dict(answers)
         self.requests = []  # (method, path, user agent)
+        self._stopping = threading.Event()  # Ends the stalls.
         outer = self
 
         class Handler(socketserver.BaseRequestHandler):
@@ -71,7 +76,8 @@ class DownloadServer:
                               if l.lower().startswith("user-agent:")), None)
                 path = parts[1] if len(parts) > 1 else ""
                 outer.requests.append((parts[0], path, agent))
-                outer._answer(self.request, outer.answers.get(path, Answer("status", b"none", 404)))
+                outer._answer(self.request, outer.answers.get(path, Answer("status", b"none", 404)),
+                              outer._stopping)
 
         context = None
         if tls:
@@ -101,10 +107,14 @@ class DownloadServer:
         self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
 
     @staticmethod
-    def _answer(sock, answer):
+    def _answer(sock, answer, stopping):
         # Bounded, yet long enough for a large body at 2 MB/s.
         sock.settimeout(5 + len(answer.body) / (2 << 20))
-        if answer.kind == "redirect":
+        if answer.kind == "stall":
+            sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(answer.body)
+                         + answer.body[:5000])
+            stopping.wait(STALL_SECONDS)
+        elif answer.kind == "redirect":
             sock.sendall(b"HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n"
                          b"Connection: close\r\n\r\n" % answer.body)
         elif answer.kind in ("ok", "status"):
@@ -124,6 +134,7 @@ class DownloadServer:
         return self
 
     def __exit__(self, *exc):
+        self._stopping.set()
         self._server.shutdown()
         self._server.server_close()
 
