@@ -9,8 +9,10 @@ const TrustApi* LoadTrustApi() {
   static bool complete = false;
   if (!attempted) {
     attempted = true;
-    HMODULE wintrust = LoadSystemDll("wintrust.dll");
+    // crypt32.dll first: wintrust.dll imports it, so loading wintrust.dll
+    // first would leave the choice of crypt32.dll to that import.
     HMODULE crypt32 = LoadSystemDll("crypt32.dll");
+    HMODULE wintrust = LoadSystemDll("wintrust.dll");
     complete = wintrust != nullptr && crypt32 != nullptr &&
                ResolveExport(wintrust, "WinVerifyTrust", &api.WinVerifyTrust) &&
                ResolveExport(wintrust, "WTHelperProvDataFromStateData",

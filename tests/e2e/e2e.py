@@ -233,6 +233,43 @@ def dll_planting(s):
     s.check(not marker.exists(), "the launcher never loaded the planted wininet.dll")
 
 
+def system_dll_loaders(s):
+    """The System32-only loaders take System32's wininet, wintrust, crypt32 and
+    version even with a copy of each beside the program, preferred over Wine's
+    own, in a process that has not restricted its DLL directories.
+
+    system_dll_report.exe runs the loaders alone: in the launcher, Wine's own
+    DLLs load version.dll before WinMain, so a loader's choice cannot show.
+    """
+    dlls = ["wininet", "wintrust", "crypt32", "version"]
+    folder = s.launcher.parent
+    report = folder / "system_dll_report.exe"
+    shutil.copy2(s.launcher_exe.parent / "system_dll_report.exe", report)
+    for dll in dlls:
+        shutil.copy2(s.launcher_exe.parent / "planted" / f"{dll}.dll", folder / f"{dll}.dll")
+    prefer_planted = {"WINEDLLOVERRIDES": ",".join(dlls) + "=n,b"}
+    markers = {dll: s.prefix.path(f"C:\\planted_{dll}_loaded.txt") for dll in dlls}
+
+    def report_lines(*args):
+        _, output = s.prefix.run(report, args, extra_env=prefer_planted)
+        s.prefix.wait()
+        return dict(line.strip().split(" ", 1) for line in output.splitlines() if " " in line)
+
+    control = report_lines("plain")
+    for dll, marker in markers.items():
+        s.check(marker.exists(), f"control: a plain LoadLibraryA takes the planted {dll}.dll "
+                                 f"({control.get(dll + '.dll')})")
+        marker.unlink(missing_ok=True)
+    loaded = {}
+    for loader in ("wininet", "trust", "version"):
+        loaded.update(report_lines(loader))
+    system = loaded.get("system", "?").lower()
+    for dll, marker in markers.items():
+        where = loaded.get(f"{dll}.dll", "?").lower()
+        s.check(where == f"{system}\\{dll}.dll", f"{dll}.dll loaded from {where}")
+        s.check(not marker.exists(), f"the planted {dll}.dll never loaded")
+
+
 def signed_dll_planting(s):
     """The signed build loads wintrust.dll from System32 only: with a planted
     copy preferred (see dll_planting), it still verifies and installs.
@@ -348,6 +385,7 @@ SCENARIOS = {
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
     "install_empty": planted_install(1, b""),
     "dll_planting": dll_planting,
+    "system_dll_loaders": system_dll_loaders,
     "signed_first_install": signed_first_install,
     "signed_client_refused": signed_client_refused,
     "signed_updater_altered": updater_fault(altered),
