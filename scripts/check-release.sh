@@ -2,8 +2,10 @@
 # Says, before an upload, what every signed launcher will do with each file:
 # "kept as ..." or "refused: <reason>", one line per file. The verdicts come
 # from release_check.exe, built from the launcher's own check and run under
-# Wine in a throwaway prefix of its build tree. The files given are never
-# changed: the check reads copies of them.
+# Wine in a throwaway prefix of its build tree. The check reads copies under
+# plain names, so that a file of any name reaches it (Wine hands arguments
+# over in the code page, and a Unix name may hold a backslash) and nothing it
+# does can touch the files given.
 #   --pins               the launcher's SIGNER_KEY_SHA256
 #   --updater-min-version its UPDATER_MIN_VERSION
 #   --updater, --client  the files about to be uploaded (client/tmp_updater.bin,
@@ -63,7 +65,7 @@ else
   wine_dir=$build/wine
 fi
 
-# Copies, so that nothing the check does can touch the files given.
+# Copies under plain names: see the top.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for ((i = 0; i < ${#args[@]}; i += 2)); do
