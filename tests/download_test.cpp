@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <random>
 #include <string>
@@ -11,6 +15,13 @@
 #include "tests/test_support.h"
 
 namespace {
+
+// The signed test files the build makes in signing\ beside this program.
+std::string TestKeyFile(const std::string& name) {
+  char module[MAX_PATH];
+  std::string path(module, GetModuleFileNameA(nullptr, module, MAX_PATH));
+  return path.substr(0, path.find_last_of('\\')) + "\\signing\\" + name;
+}
 
 // A 2-second window, so that the rows with stalled servers end quickly.
 constexpr DownloadLimits kTestLimits = {2, 1024, kLargestDownload};
@@ -125,6 +136,39 @@ TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
   ScriptedHttpServer server({HttpAnswer(200, "new")});
   EXPECT_EQ(Download(server), 3);
   EXPECT_EQ(ReadFileBytes(target_), "new");
+}
+
+// Trusts the test CA in this prefix's machine ROOT store, where WinINet
+// looks for the roots of server certificates.
+void TrustTestCa() {
+  const std::string der = ReadFileBytes(TestKeyFile("ca.der"));
+  HCERTSTORE root =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+  ASSERT_NE(root, nullptr);
+  EXPECT_TRUE(CertAddEncodedCertificateToStore(
+      root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+      static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  CertCloseStore(root, 0);
+}
+
+// An https URL answered by a redirect to plain http: anyone on the path
+// could have sent what follows. The same body straight over TLS is the
+// control.
+TEST_F(DownloadTest, HttpsRedirectedToPlainHttpIsAFailedRequest) {
+  const char* server = std::getenv("TLS_TEST_SERVER");
+  ASSERT_NE(server, nullptr) << "run through tests/with_tls_server.py";
+  TrustTestCa();
+  const std::string direct = std::string(server) + "/client/tmp_updater.bin";
+  PlacePreviousFile();
+  DownloadResult kept =
+      DownloadToFile(direct.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits);
+  EXPECT_GT(kept, 1000);
+  EXPECT_EQ(ReadFileBytes(target_).size(), static_cast<size_t>(kept));
+  const std::string redirected = std::string(server) + "/redirected";
+  PlacePreviousFile();
+  EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits),
+            kRequestFailed);
+  ExpectPreviousFileAlone();
 }
 
 // Answers whose framing cannot be trusted: no status line or headers, or a
@@ -370,13 +414,6 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {
 }  // namespace
 
 namespace {
-
-// The signed test files the build makes in signing\ beside this program.
-std::string TestKeyFile(const std::string& name) {
-  char module[MAX_PATH];
-  std::string path(module, GetModuleFileNameA(nullptr, module, MAX_PATH));
-  return path.substr(0, path.find_last_of('\\')) + "\\signing\\" + name;
-}
 
 std::string Pin(const std::string& signer) {
   return ReadFileBytes(TestKeyFile(signer + ".pin")).substr(0, 64);

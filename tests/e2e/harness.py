@@ -46,9 +46,10 @@ class DownloadServer:
     """An HTTP server on 127.0.0.1:PORT with one scripted answer per path.
 
     With tls=(certificate file, key file) it serves HTTPS on TLS_PORT instead.
+    port=0 takes any free port instead; .port says which.
     """
 
-    def __init__(self, answers, tls=None):
+    def __init__(self, answers, tls=None, port=None):
         self.answers = dict(answers)
         self.requests = []  # (method, path, user agent)
         self._stopping = threading.Event()  # Ends the stalls.
@@ -98,12 +99,14 @@ class DownloadServer:
         deadline = time.monotonic() + 20
         while True:  # Bounded wait for a previous scenario's server to let go.
             try:
-                self._server = Server(("127.0.0.1", TLS_PORT if tls else PORT), Handler)
+                self._server = Server(("127.0.0.1", (TLS_PORT if tls else PORT) if port is None
+                                       else port), Handler)
                 break
             except OSError:
                 if time.monotonic() > deadline:
                     raise
                 time.sleep(0.2)
+        self.port = self._server.server_address[1]
         self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
 
     @staticmethod
