@@ -16,7 +16,7 @@ const WinInetApi* LoadWinInet() {
         ResolveExport(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
         ResolveExport(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
         ResolveExport(module, "InternetQueryOptionA", &api.InternetQueryOptionA) &&
-        ResolveExport(module, "InternetReadFile", &api.InternetReadFile) &&
+        ResolveExport(module, "InternetReadFileExA", &api.InternetReadFileExA) &&
         ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
   }
   return complete ? &api : nullptr;

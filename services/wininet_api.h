@@ -11,7 +11,7 @@ struct WinInetApi {
   decltype(&::InternetOpenUrlA) InternetOpenUrlA;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA;
   decltype(&::InternetQueryOptionA) InternetQueryOptionA;
-  decltype(&::InternetReadFile) InternetReadFile;
+  decltype(&::InternetReadFileExA) InternetReadFileExA;
   decltype(&::InternetCloseHandle) InternetCloseHandle;
 };
 

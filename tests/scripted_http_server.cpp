@@ -107,7 +107,11 @@ void ScriptedHttpServer::Serve() {
       if (pause == answer.pauses.size()) break;
       auto resume =
           std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.pauses[pause].ms);
-      while (!stopping_ && std::chrono::steady_clock::now() < resume) Sleep(20);
+      for (auto now = std::chrono::steady_clock::now(); !stopping_ && now < resume;
+           now = std::chrono::steady_clock::now()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resume - now).count();
+        Sleep(static_cast<DWORD>(left < 20 ? left : 20));
+      }
     }
     const std::string chunk = "400\r\n" + std::string(1024, 'e') + "\r\n";
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
