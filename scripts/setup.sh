@@ -24,9 +24,22 @@ done
 if [ "${#need_pkgs[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${need_pkgs[*]:-(package lists only)}"
   export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  if [ "${#need_pkgs[@]}" -gt 0 ]; then
-    as_root apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null
+  # A mirror caught mid-sync fails the update for a minute or two: try again,
+  # a bounded number of times, then let the install say what is missing.
+  for try in 1 2 3; do
+    as_root apt-get update -qq && break
+    [ "$try" -lt 3 ] || { echo "setup: package lists still incomplete, installing anyway"; break; }
+    echo "setup: package lists failed to update (try $try of 3), again in 20 s"
+    sleep 20
+  done
+  if [ "${#need_pkgs[@]}" -gt 0 ] &&
+    ! as_root apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null; then
+    # When one architecture's security list is missing, i386 and amd64 copies
+    # of a library cannot reach the same version; the release's own versions
+    # of both can.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: install failed, trying again with $release's own package versions"
+    as_root apt-get install -y -qq --no-install-recommends -t "$release" "${need_pkgs[@]}" >/dev/null
   fi
 fi
 

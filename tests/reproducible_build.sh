@@ -9,7 +9,7 @@ work=$2
 rm -rf "$work"
 for copy in first-copy another/second-copy; do
   mkdir -p "$work/$copy/src"
-  cp -r "$source_dir"/{CMakeLists.txt,cmake,launcher,services,resources,scripts} "$work/$copy/src/"
+  cp -r "$source_dir"/{CMakeLists.txt,cmake,launcher,services,resources,scripts,tools} "$work/$copy/src/"
   cmake -S "$work/$copy/src" -B "$work/$copy/build-$RANDOM" -DBUILD_TESTING=OFF \
     -DDOWNLOAD_HOST=downloads.example.com >/dev/null
   cmake --build "$work/$copy"/build-* >/dev/null
