@@ -10,6 +10,19 @@ namespace {
 // An updater smaller than this is an error page or a broken transfer.
 constexpr DownloadResult kSmallestUpdater = 1000;
 
+// Downloads `url` to `file_path`. A build with signer pins keeps only the
+// publisher's current program of that name, at `min_version` or above;
+// chosen at compile time, so that a build without pins carries no signature
+// check at all.
+DownloadResult Download(const char* url, const NarrowString& file_path,
+                        [[maybe_unused]] FileVersion min_version) {
+  if constexpr (kSignerPins[0] == '\0') {
+    return DownloadToFile(url, file_path, kDownloadLimits);
+  } else {
+    return DownloadReleaseToFile(url, file_path, kSignerPins, min_version, kDownloadLimits);
+  }
+}
+
 // Installs the client into a directory chosen from the shell folders and
 // returns that directory. Without COM, returns the default directory and
 // installs nothing.
@@ -23,7 +36,7 @@ NarrowString InstallClient() {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  DownloadToFile(kClientUrl, client_exe_path, kSignerPins, kAnyVersion, kDownloadLimits);
+  Download(kClientUrl, client_exe_path, kAnyVersion);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -38,8 +51,7 @@ int RunLauncher() {
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
-  DownloadResult updater =
-      DownloadToFile(kUpdaterUrl, updater_path, kSignerPins, kUpdaterMinVersion, kDownloadLimits);
+  DownloadResult updater = Download(kUpdaterUrl, updater_path, kUpdaterMinVersion);
   // A signed updater older than the verified one on disk is not kept, and
   // that is no failure: the one on disk is newer (it may have updated
   // itself), and it is what the URL protocol starts anyway.

@@ -82,19 +82,24 @@ void CreateDirectoryChain(NarrowString path);
 // announced length past the cap fails before any file is created); it is
 // given up on at most two windows after the feed slowed, and WinINet may go
 // on with the operation given up on without harm. The file is replaced only
-// when the whole body arrived with a 2xx status and, when `signer_pins` is not empty (64
-// lowercase hex digits per pin, the SHA-256 of a key's DER
-// SubjectPublicKeyInfo, back to back), the received file is the publisher's
-// current program of its name (CheckRelease): signed by a pinned key
-// (else kSignatureRefused), with a version resource whose OriginalFilename is
-// the file name of `file_path` and whose version is at least `min_version`
-// (else kWrongProgram), and not older than a verified file already at
-// `file_path` (else kInstalledIsNewer). Without pins `min_version` is unused.
-// Whenever the file is not replaced, an existing file keeps its content and
-// no temporary file is left behind.
+// when the whole body arrived with a 2xx status. Whenever the file is not
+// replaced, an existing file keeps its content and no temporary file is left
+// behind.
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins, FileVersion min_version,
                               const DownloadLimits& limits);
+
+// DownloadToFile for a signed build: the whole body is kept only when it is
+// also the publisher's current program of its name (CheckRelease): signed by
+// one of `signer_pins` (64 lowercase hex digits per pin, the SHA-256 of a
+// key's DER SubjectPublicKeyInfo, back to back; at least one), else
+// kSignatureRefused; with a version resource whose OriginalFilename is the
+// file name of `file_path` and whose version is at least `min_version`, else
+// kWrongProgram; and not older than a verified file already at `file_path`,
+// else kInstalledIsNewer. A separate operation so that a build without pins
+// carries none of this.
+DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString& file_path,
+                                     const NarrowString& signer_pins, FileVersion min_version,
+                                     const DownloadLimits& limits);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Shows the launcher at work: a first install, then a repeat run, under Wine
 against a local download server that serves a sample client and updater;
-then a signed build (HTTPS, pinned signer, updater floor 1.1): the release
+then a run against a server that stops sending the updater, given up on
+after the window of a build with a short one; then a signed build (HTTPS, pinned signer, updater floor 1.1): the release
 check on the files it will be served, its refusal of an altered updater,
 a signed updater 1.2 taking over, and an older signed 1.1 left unkept while
 the 1.2 on disk is started.
@@ -19,7 +20,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
-                     SHORTCUT_NAME, TLS_PORT, Answer, DownloadServer, Prefix, link_points_at)
+                     SHORTCUT_NAME, TLS_PORT, WINDOW_SECONDS, Answer, DownloadServer, Prefix,
+                     link_points_at)
 
 REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD"}
 
@@ -104,11 +106,11 @@ def main():
         exe = prefix.install_launcher(launcher)
         print(f"Launcher: {launcher.name}, {launcher.stat().st_size} bytes, run from "
               f"C:\\users\\{prefix.desktop().parent.name}\\Downloads")
-        def run(title, launcher_exe, served_now, tls=None):
+        def run(title, launcher_exe, served_now, tls=None, kind="ok"):
             # Forget the previous run's updater record.
             for record in prefix.drive_c.glob("Program Files (x86)/*/*/updater_started.txt"):
                 record.unlink()
-            with DownloadServer({path: Answer("ok", body) for path, body in served_now.items()},
+            with DownloadServer({path: Answer(kind, body) for path, body in served_now.items()},
                                 tls=tls) as server:
                 code, _ = progress(f"{title}: running the launcher under Wine",
                                    lambda: prefix.run(launcher_exe))
@@ -118,13 +120,32 @@ def main():
         for title in ("Run 1: first install", "Run 2: repeat run"):
             run(title, exe, served)
 
+        # A server that stops sending: the shipped build waits a minute
+        # (DOWNLOAD_STALL_SECONDS=60) before it gives up, so this run uses the
+        # same launcher built with a short window.
+        updater_path = DEFAULT_DIR + "\\updater.exe"
+        short_window_exe = prefix.install_launcher(
+            build / "tests" / "e2e" / "OrvintaLauncherE2E.exe", "OrvintaLauncherShortWindow.exe")
+        print(f"\nShort-window build: {short_window_exe.name}, the same launcher built with "
+              f"DOWNLOAD_STALL_SECONDS={WINDOW_SECONDS} (the shipped default is 60)")
+        before = prefix.read(updater_path)
+        start = time.monotonic()
+        run("Run 3: the server sends 5000 bytes of the updater, then nothing", short_window_exe,
+            {"/client/tmp_updater.bin": updater}, kind="stall")
+        print(f"Given up on: the run ended after {time.monotonic() - start:.0f} s, Wine's start "
+              f"included (the window is {WINDOW_SECONDS} s; the server would have held on for "
+              f"a minute). "
+              + ("updater.exe is still the one Run 2 left; without a whole updater the "
+                 "launcher writes nothing to the registry (what is there is Run 2's) and starts "
+                 "no updater"
+                 if prefix.read(updater_path) == before else "UPDATER.EXE CHANGED"))
+
         # The publisher's build trusts only its current signed programs.
         keys = build / "tests" / "signing"
         signed_exe = prefix.install_launcher(
             build / "tests" / "e2e" / "OrvintaLauncherSignedE2E.exe", "OrvintaLauncherSigned.exe")
         prefix.trust_root(probe, keys / "ca.der")
         pin = (keys / "pinned.pin").read_text().strip()
-        updater_path = DEFAULT_DIR + "\\updater.exe"
         altered = bytearray((keys / "updater.pinned.exe").read_bytes())
         altered[1500] ^= 0x01
         altered_file = prefix.root / "tmp_updater.altered.bin"
@@ -153,18 +174,18 @@ def main():
 
         tls = (keys / "localhost.pem", keys / "localhost.key")
         before = prefix.read(updater_path)
-        run("Run 3: signed build, served an updater altered after signing", signed_exe,
+        run("Run 4: signed build, served an updater altered after signing", signed_exe,
             {"/client/tmp_updater.bin": bytes(altered)}, tls=tls)
         print("Refused: updater.exe is byte-identical to the one Run 2 left"
               if prefix.read(updater_path) == before else "NOT REFUSED: updater.exe changed")
 
         current = (keys / "updater.pinned.exe").read_bytes()
-        run("Run 4: signed build, served the signed updater 1.2", signed_exe,
+        run("Run 5: signed build, served the signed updater 1.2", signed_exe,
             {"/client/tmp_updater.bin": current}, tls=tls)
         print("Kept: updater.exe is the signed 1.2 (the unsigned one on disk held nothing back)"
               if prefix.read(updater_path) == current else "NOT KEPT: updater.exe is not 1.2")
 
-        run("Run 5: signed build, served an older signed updater 1.1", signed_exe,
+        run("Run 6: signed build, served an older signed updater 1.1", signed_exe,
             {"/client/tmp_updater.bin": (keys / "updater-1.1.pinned.exe").read_bytes()}, tls=tls)
         print("Not kept: updater.exe is still the signed 1.2, and that is the updater started"
               if prefix.read(updater_path) == current else "ROLLED BACK: updater.exe changed")

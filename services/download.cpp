@@ -274,11 +274,13 @@ DownloadResult Receive(const WinInetApi& wininet, HINTERNET session, const Narro
                      outstanding);
 }
 
-}  // namespace
-
-DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins, FileVersion min_version,
-                              const DownloadLimits& limits) {
+// Downloads `url` to `file_path` (DownloadToFile), keeping the received
+// body only when `check_received(temp_path, size)` returns its size; any
+// other result is the download's. A template, so that the plain download
+// carries no check and each build links only the one it calls.
+template <typename CheckReceived>
+DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
+                        const DownloadLimits& limits, CheckReceived check_received) {
   const WinInetApi* wininet = LoadWinInet();
   if (wininet == nullptr) return kSessionFailed;
   UniqueTransfer transfer = NewTransfer();
@@ -297,14 +299,7 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   DownloadResult result = Receive(*wininet, session.get(), url, file_path, limits, transfer.get(),
                                   &temp_path, &outstanding);
   if (outstanding) AbandonTransfer(&transfer);
-  // Checked before the file is kept: a body cut short, changed, signed by
-  // anyone else, or another or an older program of the publisher's never
-  // replaces the target.
-  if (result >= 0 && !signer_pins.empty()) {
-    ReleaseCheck check =
-        CheckRelease(temp_path, FileNameIn(file_path.c_str()), signer_pins, min_version, file_path);
-    if (check.verdict != ReleaseVerdict::kKept) result = RefusalOf(check.verdict);
-  }
+  if (result >= 0) result = check_received(temp_path, result);
   if (result >= 0 &&
       !MoveFileExA(temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result = kFileWriteFailed;
@@ -312,4 +307,25 @@ DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_
   // The previous file stays as it was unless the whole body arrived.
   if (result < 0 && !temp_path.empty()) DeleteFileA(temp_path.c_str());
   return result;
+}
+
+}  // namespace
+
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
+                              const DownloadLimits& limits) {
+  return Download(url, file_path, limits,
+                  [](const NarrowString&, DownloadResult size) { return size; });
+}
+
+DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString& file_path,
+                                     const NarrowString& signer_pins, FileVersion min_version,
+                                     const DownloadLimits& limits) {
+  // Checked before the file is kept: a body cut short, changed, signed by
+  // anyone else, or another or an older program of the publisher's never
+  // replaces the target.
+  return Download(url, file_path, limits, [&](const NarrowString& temp_path, DownloadResult size) {
+    ReleaseCheck check =
+        CheckRelease(temp_path, FileNameIn(file_path.c_str()), signer_pins, min_version, file_path);
+    return check.verdict == ReleaseVerdict::kKept ? size : RefusalOf(check.verdict);
+  });
 }

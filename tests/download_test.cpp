@@ -35,8 +35,8 @@ std::string Body(size_t size) {
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
-    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
-                          kAnyVersion, kTestLimits);
+    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                          kTestLimits);
   }
   // A previous good file at the target, which failures must leave intact.
   void PlacePreviousFile(const std::string& bytes = "previous updater") {
@@ -118,16 +118,14 @@ TEST_F(DownloadTest, ResetConnectionIsAFailedRead) {
 TEST_F(DownloadTest, ClosedPortIsAFailedRequestAndKeepsTheFile) {
   PlacePreviousFile();
   std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/client/tmp_updater.bin";
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits),
-            kRequestFailed);
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), kTestLimits), kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
 TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
   ScriptedHttpServer server({HttpAnswer(200, Body(2000))});
   std::string target = folder_.Child("absent\\updater.exe");
-  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), "", kAnyVersion, kTestLimits),
-            kFileOpenFailed);
+  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), kTestLimits), kFileOpenFailed);
   EXPECT_TRUE(folder_.Entries().empty());
 }
 
@@ -160,14 +158,12 @@ TEST_F(DownloadTest, HttpsRedirectedToPlainHttpIsAFailedRequest) {
   TrustTestCa();
   const std::string direct = std::string(server) + "/client/tmp_updater.bin";
   PlacePreviousFile();
-  DownloadResult kept =
-      DownloadToFile(direct.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits);
+  DownloadResult kept = DownloadToFile(direct.c_str(), target_.c_str(), kTestLimits);
   EXPECT_GT(kept, 1000);
   EXPECT_EQ(ReadFileBytes(target_).size(), static_cast<size_t>(kept));
   const std::string redirected = std::string(server) + "/redirected";
   PlacePreviousFile();
-  EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), "", kAnyVersion, kTestLimits),
-            kRequestFailed);
+  EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), kTestLimits), kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
@@ -249,9 +245,9 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     ScriptedHttpServer server({row.answer});
     PlacePreviousFile();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
-                             kAnyVersion, row.limits),
-              row.expected);
+    EXPECT_EQ(
+        DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), row.limits),
+        row.expected);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(row.bound_seconds));
     ExpectPreviousFileAlone();
@@ -293,8 +289,8 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
   for (const Row& row : rows) {
     for (int round = 0; round < row.rounds; ++round) {
       ScriptedHttpServer server({row.answer});
-      EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), "",
-                               kAnyVersion, row.limits),
+      EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                               row.limits),
                 20000);
       EXPECT_TRUE(ReadFileBytes(target_) == body) << "the kept file is not what was sent";
     }
@@ -377,9 +373,8 @@ ScriptedAnswer HostileAnswer(std::mt19937& random, std::string* status_line) {
 // outlives `bound`: a hang must fail the run, not stall it.
 DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url,
                               const std::string& target) {
-  auto download = std::async(std::launch::async, [&] {
-    return DownloadToFile(url.c_str(), target.c_str(), "", kAnyVersion, kTestLimits);
-  });
+  auto download = std::async(
+      std::launch::async, [&] { return DownloadToFile(url.c_str(), target.c_str(), kTestLimits); });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
     std::fflush(stderr);
@@ -519,8 +514,8 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
     SCOPED_TRACE(row.what);
     PlacePreviousFile(row.previous);
     ScriptedHttpServer server({row.answer});
-    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
-                             row.pins.c_str(), row.min_version, kTestLimits),
+    EXPECT_EQ(DownloadReleaseToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                                    row.pins.c_str(), row.min_version, kTestLimits),
               row.expected);
     if (row.expected < 0) {
       ExpectPreviousFileAlone(row.previous);

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Checks the built launcher as a Windows image: at most 40 KiB, 32-bit GUI,
+"""Checks the built launcher as a Windows image: at most SIZE_LIMIT bytes, 32-bit GUI,
 ASLR and NX, no section both writable and executable, only KnownDLLs imported,
 no time stamp, and exactly the manifest and the three-image icon group 101 as
 resources.
 
-Usage: pe_check.py OrvintaLauncher.exe
+Usage: pe_check.py OrvintaLauncher.exe SIZE_LIMIT
 Prints one line per check and "N passed, M failed".
 """
 import re
@@ -15,7 +15,6 @@ import sys
 KNOWN_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
               "shell32.dll", "user32.dll", "gdi32.dll", "shlwapi.dll", "comdlg32.dll",
               "rpcrt4.dll", "sechost.dll", "combase.dll"}
-SIZE_LIMIT = 40 * 1024  # bytes
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
 
@@ -37,7 +36,7 @@ def headers(image):
 
 
 def main():
-    path = sys.argv[1]
+    path, size_limit = sys.argv[1], int(sys.argv[2])
     image = open(path, "rb").read()
     results = []
 
@@ -45,7 +44,7 @@ def main():
         results.append(ok)
         print(("ok    " if ok else "FAIL  ") + what)
 
-    check(len(image) <= SIZE_LIMIT, f"size {len(image)} bytes <= {SIZE_LIMIT}")
+    check(len(image) <= size_limit, f"size {len(image)} bytes <= {size_limit}")
     machine, stamp, subsystem, characteristics, sections = headers(image)
     check(machine == 0x14C, f"machine i386 (0x{machine:x})")
     check(subsystem == 2, f"GUI subsystem ({subsystem})")

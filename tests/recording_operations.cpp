@@ -55,17 +55,30 @@ std::string VersionText(FileVersion version) {
   return text;
 }
 
-DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const NarrowString& signer_pins, FileVersion min_version,
-                              const DownloadLimits& limits) {
-  recorded.calls.push_back(
-      "DownloadToFile " + Text(url) + " -> " + Text(file_path) +
-      (signer_pins.empty() ? "" : " signed by " + Text(signer_pins)) + " within " +
-      std::to_string(limits.stall_seconds) + " s at " + std::to_string(limits.min_rate) +
-      " B/s up to " + std::to_string(limits.max_bytes) + " bytes" +
-      (min_version == kAnyVersion ? "" : " at least " + VersionText(min_version)));
+// Records a download as "<operation> <url> -> <path>[ signed by <pins>]
+// within ... bytes[ at least <floor>]" and returns the scripted result.
+DownloadResult RecordDownload(const std::string& operation, const NarrowString& url,
+                              const NarrowString& file_path, const std::string& signed_by,
+                              const DownloadLimits& limits, const std::string& floor) {
+  recorded.calls.push_back(operation + " " + Text(url) + " -> " + Text(file_path) + signed_by +
+                           " within " + std::to_string(limits.stall_seconds) + " s at " +
+                           std::to_string(limits.min_rate) + " B/s up to " +
+                           std::to_string(limits.max_bytes) + " bytes" + floor);
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;
+}
+
+DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
+                              const DownloadLimits& limits) {
+  return RecordDownload("DownloadToFile", url, file_path, "", limits, "");
+}
+
+DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString& file_path,
+                                     const NarrowString& signer_pins, FileVersion min_version,
+                                     const DownloadLimits& limits) {
+  return RecordDownload("DownloadReleaseToFile", url, file_path, " signed by " + Text(signer_pins),
+                        limits,
+                        min_version == kAnyVersion ? "" : " at least " + VersionText(min_version));
 }
 
 void CreateDesktopShortcut(const NarrowString& target_path, const NarrowString& shortcut_path) {

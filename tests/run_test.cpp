@@ -55,12 +55,13 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
       "GetKnownFolderPath Desktop",
       "GetKnownFolderPath ProgramFilesX86",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kClientUrlText + " -> " + dir + "\\orvinta.exe" + kSignedBy,
+      "DownloadReleaseToFile " + kClientUrlText + " -> " + dir + "\\orvinta.exe" + kSignedBy,
       "CreateDesktopShortcut " + dir + "\\orvinta.exe at C:\\Users\\ana\\Desktop" + kHangulShortcut,
       "PauseRun 1000",
       "UninitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kUpdaterSignedBy,
+      "DownloadReleaseToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" +
+          kUpdaterSignedBy,
   };
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));
 }
@@ -69,7 +70,8 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
 const Calls kRecordedDirectoryDownload = {
     "ReadInstallPath",
     "CreateDirectoryChain D:\\Games\\ORVINTA",
-    "DownloadToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" + kUpdaterSignedBy,
+    "DownloadReleaseToFile " + kUpdaterUrlText + " -> D:\\Games\\ORVINTA\\updater.exe" +
+        kUpdaterSignedBy,
 };
 
 // Registered and started: a good updater, and the verified
@@ -89,7 +91,7 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
 TEST_F(RunTest, RecordedDirectoryEndingInBackslashIsUsedAsStored) {
   recorded.install_path = "D:\\Games\\";
   RunLauncher();
-  EXPECT_EQ(recorded.calls[2], "DownloadToFile " + kUpdaterUrlText +
+  EXPECT_EQ(recorded.calls[2], "DownloadReleaseToFile " + kUpdaterUrlText +
                                    " -> D:\\Games\\\\updater.exe" + kUpdaterSignedBy);
   EXPECT_EQ(recorded.calls[4],
             "WriteRegistryString HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA "
@@ -104,7 +106,8 @@ TEST_F(RunTest, ComFailureFallsBackToDefaultDirectoryWithoutInstalling) {
       "ReadInstallPath",
       "InitializeCom",
       "CreateDirectoryChain " + dir,
-      "DownloadToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" + kUpdaterSignedBy,
+      "DownloadReleaseToFile " + kUpdaterUrlText + " -> " + dir + "\\updater.exe" +
+          kUpdaterSignedBy,
   };
   // No folder lookup, client, shortcut, pause or UninitializeCom.
   EXPECT_EQ(recorded.calls, Join(expected, RegistrationAndHandOff(dir)));

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     if (round == 0) peak_before = PeakWorkingSet();
     QueryPerformanceCounter(&start);
     DownloadResult result =
-        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), "", kAnyVersion, kLimits);
+        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), kLimits);
     double launcher = Seconds(start);
     if (round == 0) peak_after = PeakWorkingSet();
     if (result < 0) {
@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
     if (launcher < best_launcher) best_launcher = launcher;
 
     QueryPerformanceCounter(&start);
-    result = DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(),
-                            kAnyVersion, kLimits);
+    result = DownloadReleaseToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(),
+                                   kAnyVersion, kLimits);
     double signed_launcher = Seconds(start);
     if (result < 0) {
       std::printf("signed_download_failed %d code\n", result);

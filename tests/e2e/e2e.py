@@ -16,14 +16,12 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PORT, PROTOCOL_NAME,  # noqa: E402
-                     SHORTCUT_NAME, STALL_SECONDS, Answer, DownloadServer, Prefix,
-                     expected_registration, link_points_at)
+                     SHORTCUT_NAME, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
+                     Prefix, expected_registration, link_points_at)
 
 CLIENT_PATH = "/client/orvinta.exe"
 UPDATER_PATH = "/client/tmp_updater.bin"
 AGENT = "Orvinta Launcher"
-# The end-to-end launchers wait at most this long for an answer or its pace.
-WINDOW_SECONDS = 3
 # What a launcher run costs here beyond its downloads: Wine's start, the
 # pause after the shortcut, the hand-off, with room to spare.
 RUN_OVERHEAD_SECONDS = 15
