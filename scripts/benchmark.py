@@ -21,7 +21,8 @@ from harness import Answer, DownloadServer, Prefix  # noqa: E402
 
 CLIENT_MB = int(os.environ.get("BENCHMARK_CLIENT_MB", "200"))
 ROUNDS = os.environ.get("BENCHMARK_ROUNDS", "3")
-SIZE_GOAL = 40 * 1024
+# The default build carries no signature check; the signed build does.
+SIZE_GOALS = {"exe_size": 36 * 1024, "signed_build_exe_size": 40 * 1024}
 
 
 def main():
@@ -30,9 +31,9 @@ def main():
     launcher = build / "OrvintaLauncher.exe"
     for name, image in (("exe_size", images / "OrvintaLauncher.exe"),
                         ("signed_build_exe_size", images / "tests" / "OrvintaLauncherSigned.exe")):
-        size = image.stat().st_size
-        print(f"{name} {size} bytes ({size / 1024:.1f} KiB; goal {SIZE_GOAL} bytes, "
-              f"{SIZE_GOAL - size} to spare)")
+        size, goal = image.stat().st_size, SIZE_GOALS[name]
+        print(f"{name} {size} bytes ({size / 1024:.1f} KiB; goal {goal} bytes, "
+              f"{goal - size} to spare)")
 
     prefix = Prefix(build / "e2e", "benchmark", ROOT / "scripts" / "winerun").create()
     try:
