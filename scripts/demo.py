@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Shows the launcher at work: a first install, then a repeat run, under Wine
 against a local download server that serves a sample client and updater;
-then a run against a server that stops sending the updater, given up on
-after the window of a build with a short one; then a signed build (HTTPS, pinned signer, updater floor 1.1): the release
-check on the files it will be served, its refusal of an altered updater,
-a signed updater 1.2 taking over, and an older signed 1.1 left unkept while
-the 1.2 on disk is started.
+then a server that stops sending the updater, given up on by a build with a
+short window; then a signed build (HTTPS, pinned signer, updater floor 1.1):
+the release check on the files it will be served, its refusal of an altered
+updater, a signed updater 1.2 taking over, and an older signed 1.1 left
+unkept while the 1.2 on disk is started.
 
 Usage: demo.py BUILD_DIR
 """

@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 echo "Building the launcher for the local download server 127.0.0.1:28613"
 source scripts/build_trees.sh
-cmake --build "$wine_build" -j"$(nproc)" --target OrvintaLauncher OrvintaLauncherE2E OrvintaLauncherSignedE2E \
-  registry_probe recording_updater sample_client signed_test_files release_check >/dev/null
+cmake --build "$wine_build" -j"$(nproc)" --target OrvintaLauncher OrvintaLauncherE2E \
+  OrvintaLauncherSignedE2E registry_probe recording_updater sample_client signed_test_files \
+  release_check >/dev/null
 python3 scripts/demo.py "$wine_build"

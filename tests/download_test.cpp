@@ -32,6 +32,14 @@ std::string Body(size_t size) {
   return body;
 }
 
+// The head of a chunked answer, and one chunk of it.
+const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+std::string Chunk(const std::string& data) {
+  char size_line[16];
+  std::snprintf(size_line, sizeof(size_line), "%zx\r\n", data.size());
+  return size_line + data + "\r\n";
+}
+
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
@@ -227,15 +235,13 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        window + 2},
       {"a drip feed of 100 bytes a second", drip, kTestLimits, kReadFailed, 2 * window + 2},
       {"an endless chunked body",
-       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", false, {}, true},
+       {kChunkedHead, false, {}, true},
        {window, 1024, 1 << 20},
        kReadFailed,
        2 * window + 2},
       {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed, 2},
       {"a chunked body past the cap",
-       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + Body(5000) +
-            "\r\n0\r\n\r\n",
-        false},
+       {kChunkedHead + Chunk(Body(5000)) + "0\r\n\r\n", false},
        capped,
        kReadFailed,
        2},
@@ -266,14 +272,10 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
   // Chunked, in 700-byte pieces about a millisecond apart, so that many reads
   // wait for data and complete while WinINet is still queuing them; a lost
   // count would shorten the file unseen, since no length is announced.
-  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-  ScriptedAnswer pieces(chunked);
+  ScriptedAnswer pieces(kChunkedHead);
   for (size_t at = 0; at < body.size(); at += 700) {
-    const std::string piece = body.substr(at, 700);
-    char size_line[16];
-    std::snprintf(size_line, sizeof(size_line), "%zx\r\n", piece.size());
     pieces.pauses.push_back({pieces.bytes.size(), 1});
-    pieces.bytes += size_line + piece + "\r\n";
+    pieces.bytes += Chunk(body.substr(at, 700));
   }
   pieces.bytes += "0\r\n\r\n";
   struct Row {
@@ -445,10 +447,7 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
   std::string changed = signed_file;
   changed[1500] = static_cast<char>(changed[1500] ^ 0x01);  // In the code, after signing.
   // Chunked and closed before the last chunk: WinINet reports a normal end.
-  std::string cut = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-  char size_line[16];
-  std::snprintf(size_line, sizeof(size_line), "%zx\r\n", signed_file.size() - 3000);
-  cut += size_line + signed_file.substr(0, signed_file.size() - 3000) + "\r\n";
+  const std::string cut = kChunkedHead + Chunk(signed_file.substr(0, signed_file.size() - 3000));
   const std::string pinned = Pin("pinned");
   const std::string other = Pin("other");
   ASSERT_EQ(pinned.size(), 64u);

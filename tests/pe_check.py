@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Checks the built launcher as a Windows image: at most SIZE_LIMIT bytes, 32-bit GUI,
-ASLR and NX, no section both writable and executable, only KnownDLLs imported,
-no time stamp, and exactly the manifest and the three-image icon group 101 as
-resources.
+"""Checks the built launcher as a Windows image: at most SIZE_LIMIT bytes,
+32-bit GUI, ASLR and NX, no section both writable and executable, only
+KnownDLLs imported, no time stamp, and exactly the manifest and the
+three-image icon group 101 as resources.
 
 Usage: pe_check.py OrvintaLauncher.exe SIZE_LIMIT
 Prints one line per check and "N passed, M failed".
