@@ -19,3 +19,11 @@ NarrowString ComposeUpdaterPath(const NarrowString& install_dir) {
 NarrowString ComposeOpenCommand(const NarrowString& updater_path) {
   return NarrowString("\"") + updater_path + kOpenCommandTail;
 }
+
+const char* FileNameIn(const char* path) {
+  const char* name = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '\\' || *at == '/') name = at + 1;
+  }
+  return name;
+}

@@ -2,6 +2,18 @@
 
 #include <process.h>
 
+SYSTEMTIME CurrentUtcTime() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  return now;
+}
+
+NarrowString ProgramPath() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return length < MAX_PATH ? NarrowString(path, length) : NarrowString();
+}
+
 void PauseRun(DWORD milliseconds) { Sleep(milliseconds); }
 
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,

@@ -6,8 +6,15 @@
 
 #include "launcher/strings.h"
 
-// The two calls the run makes on its own process. Kept apart from the run so
-// its tests can observe them without waiting or losing their process.
+// The calls the run makes on its own process and clock. Kept apart from the
+// run so its tests can observe them without waiting or losing their process.
+
+// The time now, in UTC (GetSystemTime).
+SYSTEMTIME CurrentUtcTime();
+
+// The path of the running program (GetModuleFileNameA); empty when it
+// cannot be had.
+NarrowString ProgramPath();
 
 // Suspends the thread for `milliseconds` (Sleep).
 void PauseRun(DWORD milliseconds);

@@ -3,6 +3,7 @@
 #include "launcher/download_urls.h"
 #include "launcher/install_layout.h"
 #include "launcher/process_calls.h"
+#include "launcher/run_record.h"
 #include "launcher/service_operations.h"
 
 namespace {
@@ -10,23 +11,45 @@ namespace {
 // An updater smaller than this is an error page or a broken transfer.
 constexpr DownloadResult kSmallestUpdater = 1000;
 
-// Downloads `url` to `file_path`. A build with signer pins keeps only the
-// publisher's current program of that name, at `min_version` or above;
-// chosen at compile time, so that a build without pins carries no signature
-// check at all.
+// Downloads `url` to `file_path`, asking the server to answer 304 when the
+// file there is still the one it sent last. A build with signer pins keeps
+// only the publisher's current program of that name, at `min_version` or
+// above; chosen at compile time, so that a build without pins carries no
+// signature check at all. Adds what it did to `*record`.
 DownloadResult Download(const char* url, const NarrowString& file_path,
-                        [[maybe_unused]] FileVersion min_version) {
+                        [[maybe_unused]] FileVersion min_version, NarrowString* record) {
+  const DownloadConditions conditions = ReadKeptConditions(file_path);
+  DownloadReport report;
+  DownloadResult result;
   if constexpr (kSignerPins[0] == '\0') {
-    return DownloadToFile(url, file_path, kDownloadLimits);
+    result = DownloadToFile(url, file_path, conditions, kDownloadLimits, &report);
   } else {
-    return DownloadReleaseToFile(url, file_path, kSignerPins, min_version, kDownloadLimits);
+    result = DownloadReleaseToFile(url, file_path, conditions, kSignerPins, min_version,
+                                   kDownloadLimits, &report);
   }
+  // Conditions belong to the bytes they came with: a new body's replace what
+  // was kept, while a revalidated file, a refused or failed download and an
+  // older one not kept leave it as it was.
+  if (result >= 0 && !report.revalidated) KeepConditions(file_path, report.conditions);
+  *record = *record + ComposeDownloadLine(file_path, url, result, report, kDownloadLimits);
+  return result;
+}
+
+// Stores the record of this run, `lines` and then `last_line` (each ending
+// in CRLF), as LastRun
+// under the product key: the one thing a run that does not hand off leaves
+// in the registry. Its results are ignored: a record that cannot be written
+// changes nothing.
+void RecordRun(const NarrowString& lines, const NarrowString& last_line) {
+  CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+  WriteRegistryString(HKEY_LOCAL_MACHINE, kProductKey, kLastRunValueName,
+                      BoundRunRecord(lines, last_line));
 }
 
 // Installs the client into a directory chosen from the shell folders and
 // returns that directory. Without COM, returns the default directory and
-// installs nothing.
-NarrowString InstallClient() {
+// installs nothing. Adds what it did to `*record`.
+NarrowString InstallClient(NarrowString* record) {
   if (!InitializeCom()) return kDefaultInstallDir;
   NarrowString desktop_folder = GetKnownFolderPath(FOLDERID_Desktop);
   NarrowString program_files_folder = GetKnownFolderPath(FOLDERID_ProgramFilesX86);
@@ -36,7 +59,7 @@ NarrowString InstallClient() {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  Download(kClientUrl, client_exe_path, kAnyVersion);
+  Download(kClientUrl, client_exe_path, kAnyVersion, record);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -46,17 +69,21 @@ NarrowString InstallClient() {
 }  // namespace
 
 int RunLauncher() {
+  NarrowString record = ComposeRunHeading(CurrentUtcTime(), ProgramPath(), kLauncherVersion);
   NarrowString install_dir = ReadInstallPath();
-  if (install_dir.empty()) install_dir = InstallClient();
+  if (install_dir.empty()) install_dir = InstallClient(&record);
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
-  DownloadResult updater = Download(kUpdaterUrl, updater_path, kUpdaterMinVersion);
+  DownloadResult updater = Download(kUpdaterUrl, updater_path, kUpdaterMinVersion, &record);
   // A signed updater older than the verified one on disk is not kept, and
   // that is no failure: the one on disk is newer (it may have updated
   // itself), and it is what the URL protocol starts anyway.
   bool installed_is_newer = updater == kInstalledIsNewer;
-  if (updater < kSmallestUpdater && !installed_is_newer) return 1;
+  if (updater < kSmallestUpdater && !installed_is_newer) {
+    RecordRun(record, kExitLine);
+    return 1;
+  }
 
   // Write results are ignored: a failed write must not stop the hand-off.
   CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
@@ -68,6 +95,9 @@ int RunLauncher() {
 
   // The C runtime joins arguments with spaces and adds no quotes, so the path
   // (which usually holds spaces) is quoted to reach the updater as one argument.
-  ExecProgram(updater_path, NarrowString("\"") + updater_path + "\"", kActiveStartOption);
+  const NarrowString quoted_path = NarrowString("\"") + updater_path + "\"";
+  RecordRun(record, ComposeHandOffLine(quoted_path, kActiveStartOption));
+  ExecProgram(updater_path, quoted_path, kActiveStartOption);
+  RecordRun(record, kExitLine);  // The start failed.
   return 1;
 }

@@ -27,17 +27,6 @@ constexpr DownloadResult kWrongProgram = -7;  // Signed, but not the program of 
 // than the verified file already at the target, which stays and is current.
 constexpr DownloadResult kInstalledIsNewer = -8;
 
-// A file version as VS_FIXEDFILEINFO holds it: four 16-bit parts, most
-// significant first, so that numeric order is version order (1.10 > 1.2).
-using FileVersion = std::uint64_t;
-constexpr FileVersion MakeFileVersion(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
-                                      std::uint16_t revision) {
-  return (FileVersion{major} << 48) | (FileVersion{minor} << 32) | (FileVersion{build} << 16) |
-         revision;
-}
-// No floor: any version will do.
-constexpr FileVersion kAnyVersion = 0;
-
 // The largest body a download can report.
 constexpr DownloadResult kLargestDownload = INT32_MAX;
 
@@ -50,6 +39,66 @@ struct DownloadLimits {
   std::int32_t stall_seconds;  // 1 to 3600.
   std::int32_t min_rate;       // Bytes a second, at least 1.
   DownloadResult max_bytes;    // 1 to kLargestDownload.
+};
+
+// A file version as VS_FIXEDFILEINFO holds it: four 16-bit parts, most
+// significant first, so that numeric order is version order (1.10 > 1.2).
+using FileVersion = std::uint64_t;
+constexpr FileVersion MakeFileVersion(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+                                      std::uint16_t revision) {
+  return (FileVersion{major} << 48) | (FileVersion{minor} << 32) | (FileVersion{build} << 16) |
+         revision;
+}
+// No floor: any version will do.
+constexpr FileVersion kAnyVersion = 0;
+
+// What a download sends to get a body only when it changed: the header lines
+// If-None-Match and If-Modified-Since, made from the ETag (weak ones too) and
+// the Last-Modified of the answer that brought the body, each exactly as the
+// server sent it; a server answers them with 304 Not Modified while the body
+// is unchanged. Empty: none.
+using DownloadConditions = NarrowString;
+
+// What ended a download, for the run's record; its result alone says
+// whether the file was kept.
+enum class DownloadEnd : std::uint8_t {
+  kKept,               // The body was kept, or on a 304 the file as it was.
+  kNoSession,          // No WinINet, transfer or session.
+  kNoConnection,       // No (secure) connection: `error` is WinINet's.
+  kNoAnswer,           // No status and headers within a window.
+  kBadStatus,          // `status` is no 2xx, or a 304 to no condition or file.
+  kNoHeaders,          // No status line, or one without headers.
+  kMalformedLength,    // A Content-Length that is not a plain number.
+  kRedirectedToHttp,   // An https URL answered over plain http.
+  kTempFile,           // The temporary file could not be made.
+  kStalled,            // A window brought no byte, after `received`.
+  kTooSlow,            // A window brought only `window_bytes`.
+  kPastCap,            // The body, or its announced length, passed the cap.
+  kCutShort,           // Only `received` of `expected` announced bytes came.
+  kReadError,          // A read failed (a reset, say) after `received`.
+  kWriteFailed,        // Writing, closing or moving the file failed.
+  kNotSigned,          // Not signed by a pinned key.
+  kNoVersionResource,  // Signed, but it says nothing of what it is.
+  kWrongName,          // Its OriginalFilename is `name`.
+  kBelowFloor,         // Its version, `version`, is below the floor.
+  kOlder,              // Older than the verified file on disk, which stays.
+};
+
+// What a download saw, beside its result.
+struct DownloadReport {
+  // A 304 to the conditions sent: the file at the target was kept as it was.
+  bool revalidated = false;
+  // The conditions that ask for the body of this answer (a 2xx or a 304)
+  // again only when it changed; empty when it had no validator.
+  DownloadConditions conditions;
+  DownloadEnd end = DownloadEnd::kNoSession;
+  std::uint32_t status = 0;        // The answer's HTTP status, once one came.
+  std::uint32_t received = 0;      // Body bytes received.
+  std::uint32_t expected = 0;      // The announced length, when cut short.
+  std::uint32_t window_bytes = 0;  // What the window that was too slow brought.
+  DWORD error = 0;                 // WinINet's error, when no connection.
+  NarrowString name;               // The OriginalFilename, when wrongly named.
+  FileVersion version = 0;         // The file's version, when below the floor.
 };
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
@@ -80,26 +129,47 @@ void CreateDirectoryChain(NarrowString path);
 // that breaks `limits` fails: kRequestFailed when no answer came in time,
 // kReadFailed when the body stalled, came too slowly or grew too long (an
 // announced length past the cap fails before any file is created); it is
-// given up on at most two windows after the feed slowed, and WinINet may go
-// on with the operation given up on without harm. The file is replaced only
-// when the whole body arrived with a 2xx status. Whenever the file is not
-// replaced, an existing file keeps its content and no temporary file is left
-// behind.
+// given up on at most two windows after the feed slowed. A download given
+// up on before its answer ended returns at once, however long the server
+// goes on: it leaves its session and request open, and WinINet may go on
+// with an operation given up on, without harm, for the rest of the process.
+// The file is replaced only when the whole body arrived with a 2xx status.
+// Non-empty `conditions` (those kept with the file now at `file_path`) are
+// sent with the request; a 304 to them keeps that file as it is, counts as a
+// download of its size and sets `report->revalidated`. A 304 to a request
+// without conditions, or with no file at `file_path`, is kRequestFailed.
+// `report` receives the conditions for the answer's body. Whenever the file is not replaced, an
+// existing file keeps its content and no temporary file is left behind.
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const DownloadLimits& limits);
+                              const DownloadConditions& conditions, const DownloadLimits& limits,
+                              DownloadReport* report);
 
-// DownloadToFile for a signed build: the whole body is kept only when it is
-// also the publisher's current program of its name (CheckRelease): signed by
-// one of `signer_pins` (64 lowercase hex digits per pin, the SHA-256 of a
-// key's DER SubjectPublicKeyInfo, back to back; at least one), else
+// DownloadToFile for a signed build: the whole body, or on a 304 the file
+// kept at `file_path`, is kept only when it is also the publisher's current
+// program of its name (CheckRelease): signed by one of `signer_pins` (64
+// lowercase hex digits per pin, the SHA-256 of a key's DER
+// SubjectPublicKeyInfo, back to back; at least one), else
 // kSignatureRefused; with a version resource whose OriginalFilename is the
 // file name of `file_path` and whose version is at least `min_version`, else
-// kWrongProgram; and not older than a verified file already at `file_path`,
-// else kInstalledIsNewer. A separate operation so that a build without pins
-// carries none of this.
+// kWrongProgram; and, for a body, not older than a verified file already at
+// `file_path`, else kInstalledIsNewer. A refused file at `file_path` stays
+// as it is. A separate operation so that a build without pins carries none
+// of this.
 DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString& file_path,
+                                     const DownloadConditions& conditions,
                                      const NarrowString& signer_pins, FileVersion min_version,
-                                     const DownloadLimits& limits);
+                                     const DownloadLimits& limits, DownloadReport* report);
+
+// The conditions kept for the file at `file_path` (by its file name, under
+// the product key in HKLM), when that file still holds the bytes they were
+// kept with (the same SHA-256); empty when none are kept or it does not.
+DownloadConditions ReadKeptConditions(const NarrowString& file_path);
+
+// Keeps `conditions` for the file now at `file_path`, tied to the SHA-256 of
+// its bytes; with none, or when the file cannot be read or the record
+// written, removes what was kept for it, so that no condition is ever sent
+// for other bytes.
+void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

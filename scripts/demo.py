@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Shows the launcher at work: a first install, then a repeat run, under Wine
+"""Shows the launcher at work, with the record each run leaves: a first
+install, then a repeat run whose unchanged updater the server answers with
+304 Not Modified, under Wine
 against a local download server that serves a sample client and updater;
 then a server that stops sending the updater, given up on by a build with a
 short window; then a signed build (HTTPS, pinned signer, updater floor 1.1):
@@ -49,12 +51,17 @@ def short_hash(data):
     return hashlib.sha256(data).hexdigest()[:12]
 
 
-def report(title, prefix, probe, served, code, requests):
+def report(title, prefix, probe, served, code, server):
     print(f"\n=== {title} ===")
     print("Download server saw:")
-    for method, path, agent in requests:
-        size = len(served.get(path, b""))
-        print(f"  {method} {path}  (User-Agent: {agent})  -> {size} bytes, sha256 {short_hash(served[path])}")
+    requests = server.requests
+    for (method, path, agent), (_, inm, ims), revalidated in zip(
+            requests, server.conditions, server.revalidated):
+        asked = "".join(f", {name}: {value}" for name, value in
+                        (("If-None-Match", inm), ("If-Modified-Since", ims)) if value)
+        sent = ("304 Not Modified: revalidated, 0 bytes" if revalidated else
+                f"{len(served.get(path, b''))} bytes, sha256 {short_hash(served[path])}")
+        print(f"  {method} {path}  (User-Agent: {agent}{asked})  -> {sent}")
     if not requests:
         print("  no requests")
     print(f"Launcher exit: {code}" + ("  (its process became the updater)" if code == 0 else
@@ -89,6 +96,9 @@ def report(title, prefix, probe, served, code, requests):
     record = prefix.updater_record(install_dir) if install_dir else None
     print("Updater started as: " + (" ".join('"%s"' % a.split("=", 1)[1] for a in record[1:])
                                     if record else "not started"))
+    print("Record of the run (LastRun):")
+    for line in prefix.last_run(probe) or ["(none)"]:
+        print("  " + line)
 
 
 def main():
@@ -106,19 +116,21 @@ def main():
         exe = prefix.install_launcher(launcher)
         print(f"Launcher: {launcher.name}, {launcher.stat().st_size} bytes, run from "
               f"C:\\users\\{prefix.desktop().parent.name}\\Downloads")
-        def run(title, launcher_exe, served_now, tls=None, kind="ok"):
+        def run(title, launcher_exe, served_now, tls=None, kind="ok", etag=None):
             # Forget the previous run's updater record.
             for record in prefix.drive_c.glob("Program Files (x86)/*/*/updater_started.txt"):
                 record.unlink()
-            with DownloadServer({path: Answer(kind, body) for path, body in served_now.items()},
-                                tls=tls) as server:
+            with DownloadServer({path: Answer(kind, body, etag=etag)
+                                 for path, body in served_now.items()}, tls=tls) as server:
                 code, _ = progress(f"{title}: running the launcher under Wine",
                                    lambda: prefix.run(launcher_exe))
                 prefix.wait()
-            report(title, prefix, probe, served_now, code, server.requests)
+            report(title, prefix, probe, served_now, code, server)
 
-        for title in ("Run 1: first install", "Run 2: repeat run"):
-            run(title, exe, served)
+        # The server sends an ETag with each file, as web servers do.
+        etag = '"' + short_hash(updater) + '"'
+        run("Run 1: first install", exe, served, etag=etag)
+        run("Run 2: repeat run, nothing changed on the server", exe, served, etag=etag)
 
         # A server that stops sending: the shipped build waits a minute
         # (DOWNLOAD_STALL_SECONDS=60) before it gives up, so this run uses the

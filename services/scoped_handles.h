@@ -46,6 +46,30 @@ using UniqueFile = UniqueHandle<FILE*, &std::fclose>;
 // A string the shell allocated with CoTaskMemAlloc (e.g. a known-folder path).
 using UniqueCoTaskMemString = UniqueHandle<PWSTR, &CoTaskMemFree>;
 
+// A CryptoAPI provider or hash object: integer handles (0 for none), which
+// std::unique_ptr cannot hold.
+template <auto Release>
+class UniqueCryptHandle {
+ public:
+  UniqueCryptHandle() = default;
+  UniqueCryptHandle(const UniqueCryptHandle&) = delete;
+  UniqueCryptHandle& operator=(const UniqueCryptHandle&) = delete;
+  ~UniqueCryptHandle() {
+    if (handle_ != 0) Release(handle_);
+  }
+  // Where the call that opens one stores it.
+  ULONG_PTR* receive() { return &handle_; }
+  ULONG_PTR get() const { return handle_; }
+
+ private:
+  ULONG_PTR handle_ = 0;
+};
+inline BOOL WINAPI ReleaseCryptProvider(HCRYPTPROV provider) {
+  return CryptReleaseContext(provider, 0);
+}
+using UniqueCryptProvider = UniqueCryptHandle<&ReleaseCryptProvider>;
+using UniqueCryptHash = UniqueCryptHandle<&CryptDestroyHash>;
+
 // A COM interface pointer; releases its one reference.
 struct ComRelease {
   void operator()(IUnknown* object) const { object->Release(); }

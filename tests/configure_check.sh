@@ -36,6 +36,8 @@ for version in 1.2.3.4.5 1.65536 1..2 1.2. v1.2 -1 099999; do
   expect refuse "1 to 4 numbers from 0 to 65535" "-DSIGNER_KEY_SHA256=$pin" \
     "-DUPDATER_MIN_VERSION=$version"
 done
+expect accept "Build files have been written" -DLAUNCHER_VERSION=2.10.0.7
+expect refuse "LAUNCHER_VERSION '2.1.0.0.1' must be 1 to 4 numbers" -DLAUNCHER_VERSION=2.1.0.0.1
 expect accept "Build files have been written" -DDOWNLOAD_STALL_SECONDS=3600 -DDOWNLOAD_MIN_RATE=1 \
   -DDOWNLOAD_MAX_BYTES=2147483647
 for row in DOWNLOAD_STALL_SECONDS=0 DOWNLOAD_STALL_SECONDS=3601 DOWNLOAD_STALL_SECONDS=1m \

@@ -40,11 +40,23 @@ std::string Chunk(const std::string& data) {
   return size_line + data + "\r\n";
 }
 
+// `answer` with its body (what follows the head) in pieces of `piece`
+// bytes: the first `first_ms` after the head and each next `gap_ms` after
+// the one before it.
+ScriptedAnswer Paced(const std::string& answer, size_t piece, int first_ms, int gap_ms) {
+  ScriptedAnswer paced(answer);
+  const size_t head = answer.find("\r\n\r\n") + 4;
+  for (size_t at = head; at < answer.size(); at += piece) {
+    paced.pauses.push_back({at, at == head ? first_ms : gap_ms});
+  }
+  return paced;
+}
+
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadResult Download(ScriptedHttpServer& server) {
-    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
-                          kTestLimits);
+    return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
+                          kTestLimits, &report_);
   }
   // A previous good file at the target, which failures must leave intact.
   void PlacePreviousFile(const std::string& bytes = "previous updater") {
@@ -59,6 +71,7 @@ class DownloadTest : public ::testing::Test {
 
   ScratchFolder folder_;
   std::string target_ = folder_.Child("updater.exe");
+  DownloadReport report_;
 };
 
 TEST_F(DownloadTest, StoresBodyAndCountsItsBytes) {
@@ -115,25 +128,37 @@ TEST_F(DownloadTest, BodyCutShortOfItsLengthIsAFailedRead) {
   ExpectPreviousFileAlone();
 }
 
+// A reset (RST) in the middle of the body, with a length and chunked: a
+// chunked body has no length to fall short of, so only the failed read
+// tells it from a whole one.
 TEST_F(DownloadTest, ResetConnectionIsAFailedRead) {
-  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n";
-  ScriptedHttpServer server({{head + Body(5000), true}});
-  PlacePreviousFile();
-  EXPECT_EQ(Download(server), kReadFailed);
-  ExpectPreviousFileAlone();
+  const std::string chunks = Chunk(Body(3000)) + Chunk(Body(2000));
+  const std::pair<const char*, std::string> rows[] = {
+      {"with a Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + Body(5000)},
+      {"chunked", kChunkedHead + chunks},
+  };
+  for (const auto& [what, sent] : rows) {
+    SCOPED_TRACE(what);
+    ScriptedHttpServer server({{sent, true, {{sent.size(), 300}}}});
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), kReadFailed);
+    ExpectPreviousFileAlone();
+  }
 }
 
 TEST_F(DownloadTest, ClosedPortIsAFailedRequestAndKeepsTheFile) {
   PlacePreviousFile();
   std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/client/tmp_updater.bin";
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), kTestLimits), kRequestFailed);
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kTestLimits, &report_),
+            kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
 TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
   ScriptedHttpServer server({HttpAnswer(200, Body(2000))});
   std::string target = folder_.Child("absent\\updater.exe");
-  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), kTestLimits), kFileOpenFailed);
+  EXPECT_EQ(DownloadToFile(server.Url("/x").c_str(), target.c_str(), {}, kTestLimits, &report_),
+            kFileOpenFailed);
   EXPECT_TRUE(folder_.Entries().empty());
 }
 
@@ -142,6 +167,78 @@ TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
   ScriptedHttpServer server({HttpAnswer(200, "new")});
   EXPECT_EQ(Download(server), 3);
   EXPECT_EQ(ReadFileBytes(target_), "new");
+}
+
+// A repeat download asks with the conditions kept with its file, exactly as
+// they were kept: a 304 to them keeps the file as it is and counts its size;
+// a 304 to nothing, or with no file to keep, is no answer.
+TEST_F(DownloadTest, ConditionsGoOutAsKeptAndA304KeepsTheFile) {
+  const std::string last_modified = "If-Modified-Since: Tue, 08 Dec 2026 10:00:00 GMT\r\n";
+  const std::string both = "If-None-Match: W/\"67a-5f1\"\r\n" + last_modified;
+  const ScriptedAnswer not_modified("HTTP/1.1 304 Not Modified\r\nETag: W/\"67a-5f1\"\r\n\r\n");
+  struct Row {
+    const char* what;
+    std::string conditions;
+    ScriptedAnswer answer;
+    bool file_there;
+    DownloadResult expected;
+  };
+  const Row rows[] = {
+      {"a 304 to a weak ETag and a date", both, not_modified, true, 16},
+      {"a 304 to a date alone", last_modified, not_modified, true, 16},
+      {"a changed file: its new body", both, HttpAnswer(200, "new"), true, 3},
+      {"a 304 with no file to keep", both, not_modified, false, kRequestFailed},
+      {"a 304 to no condition", "", not_modified, true, kRequestFailed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.file_there) {
+      PlacePreviousFile();
+    } else {
+      DeleteFileA(target_.c_str());
+    }
+    ScriptedHttpServer server({row.answer});
+    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                             row.conditions.c_str(), kTestLimits, &report_),
+              row.expected);
+    EXPECT_EQ(report_.revalidated, row.expected == 16);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    const std::string head = server.Requests()[0];
+    if (row.conditions.empty()) {
+      EXPECT_EQ(head.find("If-"), std::string::npos) << head;
+    } else {
+      EXPECT_NE(head.find("\r\n" + row.conditions), std::string::npos) << head;
+    }
+    if (row.expected == 3) {
+      EXPECT_EQ(ReadFileBytes(target_), "new");
+    } else if (row.file_there) {
+      ExpectPreviousFileAlone();
+    } else {
+      EXPECT_TRUE(folder_.Entries().empty());
+    }
+  }
+}
+
+// What a kept body is asked for with next time: its answer's validators as
+// they came, weak ones too; none when there is none, or only one that
+// cannot be sent back.
+TEST_F(DownloadTest, AnswerValidatorsBecomeTheNextConditions) {
+  const std::string date = "Tue, 08 Dec 2026 10:00:00 GMT";
+  const std::pair<std::string, std::string> rows[] = {
+      {"ETag: \"abc\"\r\nLast-Modified: " + date + "\r\n",
+       "If-None-Match: \"abc\"\r\nIf-Modified-Since: " + date + "\r\n"},
+      {"ETag: W/\"abc\"\r\n", "If-None-Match: W/\"abc\"\r\n"},
+      {"Last-Modified: " + date + "\r\n", "If-Modified-Since: " + date + "\r\n"},
+      {"", ""},
+      {"ETag: \"" + std::string(600, 'a') + "\"\r\n", ""},
+  };
+  for (const auto& [headers, conditions] : rows) {
+    SCOPED_TRACE(headers);
+    ScriptedHttpServer server(
+        {ScriptedAnswer("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n" + headers + "\r\nnew")});
+    EXPECT_EQ(Download(server), 3);
+    EXPECT_EQ(Text(report_.conditions), conditions);
+  }
 }
 
 // Trusts the test CA in this prefix's machine ROOT store, where WinINet
@@ -166,12 +263,13 @@ TEST_F(DownloadTest, HttpsRedirectedToPlainHttpIsAFailedRequest) {
   TrustTestCa();
   const std::string direct = std::string(server) + "/client/tmp_updater.bin";
   PlacePreviousFile();
-  DownloadResult kept = DownloadToFile(direct.c_str(), target_.c_str(), kTestLimits);
+  DownloadResult kept = DownloadToFile(direct.c_str(), target_.c_str(), {}, kTestLimits, &report_);
   EXPECT_GT(kept, 1000);
   EXPECT_EQ(ReadFileBytes(target_).size(), static_cast<size_t>(kept));
   const std::string redirected = std::string(server) + "/redirected";
   PlacePreviousFile();
-  EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), kTestLimits), kRequestFailed);
+  EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), {}, kTestLimits, &report_),
+            kRequestFailed);
   ExpectPreviousFileAlone();
 }
 
@@ -215,12 +313,16 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     drip.pauses.push_back({at, 1000});
   const DownloadLimits capped = {kTestLimits.stall_seconds, kTestLimits.min_rate, 4999};
   const int window = kTestLimits.stall_seconds;
+  // Faster than WinINet can read it, so that a request closed before its
+  // end, which WinINet first reads to that end (Wine), shows in the time.
+  const std::string flood(65536, 'e');
   struct Row {
     const char* what;
     ScriptedAnswer answer;
     DownloadLimits limits;
     DownloadResult expected;
     int bound_seconds;
+    long long most_sent = -1;  // Bytes the server may get out, when bounded.
   };
   const Row rows[] = {
       {"a stall after some body bytes",
@@ -234,11 +336,29 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        kRequestFailed,
        window + 2},
       {"a drip feed of 100 bytes a second", drip, kTestLimits, kReadFailed, 2 * window + 2},
-      {"an endless chunked body",
-       {kChunkedHead, false, {}, true},
+      {"an endless chunked body past the cap",
+       {kChunkedHead, false, {}, Chunk(flood)},
        {window, 1024, 1 << 20},
        kReadFailed,
        2 * window + 2},
+      // Refused on its head: never read, so little more than what the
+      // system buffers ever leaves the server.
+      {"an endless body announced past the cap",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n", false, {}, flood},
+       {window, 1024, 32 << 20},
+       kReadFailed,
+       2,
+       16 << 20},
+      {"an endless body after a 304",
+       {"HTTP/1.1 304 Not Modified\r\nContent-Length: 2000000000\r\n\r\n", false, {}, flood},
+       kTestLimits,
+       kRequestFailed,
+       2},
+      {"one byte short of the floor in each window",
+       Paced(HttpAnswer(200, Body(4092)).bytes, 1023, 500, 1000),
+       {1, 1024, kLargestDownload},
+       kReadFailed,
+       4},
       {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed, 2},
       {"a chunked body past the cap",
        {kChunkedHead + Chunk(Body(5000)) + "0\r\n\r\n", false},
@@ -251,11 +371,14 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     ScriptedHttpServer server({row.answer});
     PlacePreviousFile();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(
-        DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), row.limits),
-        row.expected);
+    EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
+                             row.limits, &report_),
+              row.expected);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(row.bound_seconds));
+    if (row.most_sent >= 0) {
+      EXPECT_LT(server.Sent(), row.most_sent);
+    }
     ExpectPreviousFileAlone();
   }
 }
@@ -278,23 +401,44 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
     pieces.bytes += Chunk(body.substr(at, 700));
   }
   pieces.bytes += "0\r\n\r\n";
+  // At exactly the floor: each window's quota in the middle of the window.
+  // With a quota under one read (1 s at 500 B/s), a read of a whole buffer
+  // could not complete in any window.
+  const std::string floor_body = Body(4096);
   struct Row {
+    const char* what;
     ScriptedAnswer answer;
     DownloadLimits limits;
     int rounds;  // The lost count showed in about 1 run in 6.
+    std::string sent;
   };
   const Row rows[] = {
-      {steady, kTestLimits, 1},
-      {HttpAnswer(200, body), {kTestLimits.stall_seconds, kTestLimits.min_rate, 20000}, 1},
-      {pieces, kTestLimits, 12},
+      {"about 10 KB/s, with a pause", steady, kTestLimits, 1, body},
+      {"a body at the cap",
+       HttpAnswer(200, body),
+       {kTestLimits.stall_seconds, kTestLimits.min_rate, 20000},
+       1,
+       body},
+      {"700-byte chunks", pieces, kTestLimits, 12, body},
+      {"exactly the floor",
+       Paced(HttpAnswer(200, floor_body).bytes, 1024, 500, 1000),
+       {1, 1024, kLargestDownload},
+       1,
+       floor_body},
+      {"the floor, with a quota under one read",
+       Paced(HttpAnswer(200, floor_body.substr(0, 2000)).bytes, 500, 500, 1000),
+       {1, 500, kLargestDownload},
+       1,
+       floor_body.substr(0, 2000)},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
     for (int round = 0; round < row.rounds; ++round) {
       ScriptedHttpServer server({row.answer});
-      EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
-                               row.limits),
-                20000);
-      EXPECT_TRUE(ReadFileBytes(target_) == body) << "the kept file is not what was sent";
+      EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
+                               row.limits, &report_),
+                static_cast<DownloadResult>(row.sent.size()));
+      EXPECT_TRUE(ReadFileBytes(target_) == row.sent) << "the kept file is not what was sent";
     }
   }
 }
@@ -375,8 +519,10 @@ ScriptedAnswer HostileAnswer(std::mt19937& random, std::string* status_line) {
 // outlives `bound`: a hang must fail the run, not stall it.
 DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url,
                               const std::string& target) {
-  auto download = std::async(
-      std::launch::async, [&] { return DownloadToFile(url.c_str(), target.c_str(), kTestLimits); });
+  auto download = std::async(std::launch::async, [&] {
+    DownloadReport report;
+    return DownloadToFile(url.c_str(), target.c_str(), {}, kTestLimits, &report);
+  });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
     std::fflush(stderr);
@@ -514,7 +660,7 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
     PlacePreviousFile(row.previous);
     ScriptedHttpServer server({row.answer});
     EXPECT_EQ(DownloadReleaseToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
-                                    row.pins.c_str(), row.min_version, kTestLimits),
+                                    {}, row.pins.c_str(), row.min_version, kTestLimits, &report_),
               row.expected);
     if (row.expected < 0) {
       ExpectPreviousFileAlone(row.previous);
@@ -523,6 +669,36 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
       EXPECT_TRUE(ReadFileBytes(target_) == sent) << "the kept file is not what was sent";
       EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
     }
+  }
+}
+
+// A signed build checks a revalidated file by the same rules as a download,
+// so that a launcher with other pins or a higher floor never hands off to a
+// kept file it would refuse; a refused one stays as it is.
+TEST_F(DownloadTest, WithPinsARevalidatedFileMeetsTheSameRules) {
+  const std::string pinned_file = ReadFileBytes(TestKeyFile("updater.pinned.exe"));  // 1.2
+  struct Row {
+    const char* what;
+    std::string kept;
+    FileVersion min_version;
+    DownloadResult expected;
+  };
+  const Row rows[] = {
+      {"signed by the pinned key", pinned_file, kAnyVersion,
+       static_cast<DownloadResult>(pinned_file.size())},
+      {"signed by another key", ReadFileBytes(TestKeyFile("updater.other.exe")), kAnyVersion,
+       kSignatureRefused},
+      {"below the floor", pinned_file, MakeFileVersion(1, 3, 0, 0), kWrongProgram},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PlacePreviousFile(row.kept);
+    ScriptedHttpServer server({ScriptedAnswer("HTTP/1.1 304 Not Modified\r\nETag: \"1\"\r\n\r\n")});
+    EXPECT_EQ(DownloadReleaseToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                                    "If-None-Match: \"1\"\r\n", Pin("pinned").c_str(),
+                                    row.min_version, kTestLimits, &report_),
+              row.expected);
+    ExpectPreviousFileAlone(row.kept);
   }
 }
 

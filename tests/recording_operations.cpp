@@ -55,30 +55,54 @@ std::string VersionText(FileVersion version) {
   return text;
 }
 
-// Records a download as "<operation> <url> -> <path>[ signed by <pins>]
-// within ... bytes[ at least <floor>]" and returns the scripted result.
+// The conditions' lines, each ending in "|" rather than CRLF.
+std::string ConditionsText(const DownloadConditions& conditions) {
+  std::string text = Text(conditions);
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+    text.replace(at, 2, "|");
+  }
+  return text;
+}
+
+// Records a download as "<operation> <url> -> <path>[ if <conditions>][
+// signed by <pins>] within ... bytes[ at least <floor>]" and returns the
+// scripted result and report.
 DownloadResult RecordDownload(const std::string& operation, const NarrowString& url,
-                              const NarrowString& file_path, const std::string& signed_by,
-                              const DownloadLimits& limits, const std::string& floor) {
-  recorded.calls.push_back(operation + " " + Text(url) + " -> " + Text(file_path) + signed_by +
-                           " within " + std::to_string(limits.stall_seconds) + " s at " +
-                           std::to_string(limits.min_rate) + " B/s up to " +
+                              const NarrowString& file_path, const DownloadConditions& conditions,
+                              const std::string& signed_by, const DownloadLimits& limits,
+                              const std::string& floor, DownloadReport* report) {
+  recorded.calls.push_back(operation + " " + Text(url) + " -> " + Text(file_path) +
+                           (conditions.empty() ? "" : " if " + ConditionsText(conditions)) +
+                           signed_by + " within " + std::to_string(limits.stall_seconds) +
+                           " s at " + std::to_string(limits.min_rate) + " B/s up to " +
                            std::to_string(limits.max_bytes) + " bytes" + floor);
+  *report = recorded.download_report;
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;
 }
 
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
-                              const DownloadLimits& limits) {
-  return RecordDownload("DownloadToFile", url, file_path, "", limits, "");
+                              const DownloadConditions& conditions, const DownloadLimits& limits,
+                              DownloadReport* report) {
+  return RecordDownload("DownloadToFile", url, file_path, conditions, "", limits, "", report);
 }
 
 DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString& file_path,
+                                     const DownloadConditions& conditions,
                                      const NarrowString& signer_pins, FileVersion min_version,
-                                     const DownloadLimits& limits) {
-  return RecordDownload("DownloadReleaseToFile", url, file_path, " signed by " + Text(signer_pins),
-                        limits,
-                        min_version == kAnyVersion ? "" : " at least " + VersionText(min_version));
+                                     const DownloadLimits& limits, DownloadReport* report) {
+  return RecordDownload(
+      "DownloadReleaseToFile", url, file_path, conditions, " signed by " + Text(signer_pins),
+      limits, min_version == kAnyVersion ? "" : " at least " + VersionText(min_version), report);
+}
+
+DownloadConditions ReadKeptConditions(const NarrowString& file_path) {
+  recorded.calls.push_back("ReadKeptConditions " + Text(file_path));
+  return recorded.kept_conditions;
+}
+
+void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions) {
+  recorded.calls.push_back("KeepConditions " + Text(file_path) + " " + ConditionsText(conditions));
 }
 
 void CreateDesktopShortcut(const NarrowString& target_path, const NarrowString& shortcut_path) {
@@ -94,8 +118,21 @@ bool WriteRegistryString(HKEY root, const NarrowString& subkey, const NarrowStri
                          const NarrowString& data) {
   recorded.calls.push_back("WriteRegistryString " + RootName(root) + "\\" + Text(subkey) + " [" +
                            Text(value_name) + "] = " + Text(data));
-  return true;
+  return !(recorded.last_run_write_fails && Text(value_name) == "LastRun");
 }
+
+SYSTEMTIME CurrentUtcTime() {
+  SYSTEMTIME now = {};
+  now.wYear = 2026;
+  now.wMonth = 12;
+  now.wDay = 9;
+  now.wHour = 7;
+  now.wMinute = 5;
+  now.wSecond = 3;
+  return now;
+}
+
+NarrowString ProgramPath() { return "C:\\Users\\ana\\Downloads\\OrvintaLauncher.exe"; }
 
 void PauseRun(DWORD milliseconds) {
   recorded.calls.push_back("PauseRun " + std::to_string(milliseconds));

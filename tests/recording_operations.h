@@ -15,6 +15,10 @@ struct RecordingOperations {
   NarrowString program_files_folder = "C:\\Program Files (x86)";
   DownloadResult client_download = 250000;
   DownloadResult updater_download = 4096;
+  // What both downloads report, and what ReadKeptConditions returns.
+  DownloadReport download_report;
+  DownloadConditions kept_conditions;
+  bool last_run_write_fails = false;  // WriteRegistryString of LastRun returns false.
   std::vector<std::string> calls;
 };
 

@@ -22,11 +22,12 @@ bool WaitReadable(SOCKET socket, int milliseconds) {
   return select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 
-// Sends all `size` bytes; false when the client has gone.
-bool SendAll(SOCKET socket, const char* bytes, size_t size) {
+// Sends all `size` bytes, adding each to `*sent`; false when the client has gone.
+bool SendAll(SOCKET socket, const char* bytes, size_t size, std::atomic<long long>* sent) {
   while (size > 0) {
     int count = send(socket, bytes, static_cast<int>(size), 0);
     if (count <= 0) return false;
+    *sent += count;
     bytes += count;
     size -= static_cast<size_t>(count);
   }
@@ -84,6 +85,11 @@ void ScriptedHttpServer::Serve() {
     if (!WaitReadable(listener_, 50)) continue;
     SOCKET client = accept(listener_, nullptr, nullptr);
     if (client == INVALID_SOCKET) continue;
+    // A client that stops reading (a download given up on leaves its
+    // connection open) ends the answer, rather than holding a send forever.
+    DWORD send_timeout_ms = 3000;
+    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&send_timeout_ms),
+               sizeof(send_timeout_ms));
     std::string head;
     char buffer[4096];
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
@@ -102,7 +108,7 @@ void ScriptedHttpServer::Serve() {
     bool open = true;
     for (size_t pause = 0; open && pause <= answer.pauses.size(); ++pause) {
       size_t until = pause < answer.pauses.size() ? answer.pauses[pause].at : answer.bytes.size();
-      open = SendAll(client, answer.bytes.data() + sent, until - sent);
+      open = SendAll(client, answer.bytes.data() + sent, until - sent, &sent_);
       sent = until;
       if (pause == answer.pauses.size()) break;
       auto resume =
@@ -113,10 +119,10 @@ void ScriptedHttpServer::Serve() {
         Sleep(static_cast<DWORD>(left < 20 ? left : 20));
       }
     }
-    const std::string chunk = "400\r\n" + std::string(1024, 'e') + "\r\n";
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-         answer.endless && open && !stopping_ && std::chrono::steady_clock::now() < end;) {
-      open = SendAll(client, chunk.data(), chunk.size());
+         !answer.repeated.empty() && open && !stopping_ &&
+         std::chrono::steady_clock::now() < end;) {
+      open = SendAll(client, answer.repeated.data(), answer.repeated.size(), &sent_);
     }
     if (answer.reset) {
       linger abort{1, 0};

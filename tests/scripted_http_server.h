@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,11 +13,11 @@
 struct ScriptedAnswer {
   struct Pause;
   ScriptedAnswer(std::string bytes_sent, bool reset_at_end = false,
-                 std::vector<Pause> silences = {}, bool endless_body = false)
+                 std::vector<Pause> silences = {}, std::string repeated_bytes = "")
       : bytes(std::move(bytes_sent)),
         reset(reset_at_end),
         pauses(std::move(silences)),
-        endless(endless_body) {}
+        repeated(std::move(repeated_bytes)) {}
 
   std::string bytes;
   bool reset = false;
@@ -27,9 +28,10 @@ struct ScriptedAnswer {
     int ms;
   };
   std::vector<Pause> pauses;
-  // After `bytes`, 1024-byte chunks of a chunked body that never ends, until
-  // the client leaves.
-  bool endless = false;
+  // Sent again and again after `bytes`, as fast as the client takes them,
+  // until it leaves or takes nothing for 3 s (at most 30 s): a body that
+  // never ends.
+  std::string repeated;
 };
 
 // "HTTP/1.1 <status>" with a Content-Length header and `body`.
@@ -50,6 +52,8 @@ class ScriptedHttpServer {
   std::string Url(const std::string& path) const;
   // The request heads received so far.
   std::vector<std::string> Requests();
+  // How many bytes of answers the system took from the server so far.
+  long long Sent() const { return sent_; }
 
  private:
   void Serve();
@@ -60,6 +64,7 @@ class ScriptedHttpServer {
   volatile bool stopping_ = false;
   std::mutex mutex_;
   std::vector<std::string> requests_;
+  std::atomic<long long> sent_{0};
   std::thread thread_;
 };
 

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   double best_reference = 1e9, best_cached = 1e9, best_launcher = 1e9, best_signed = 1e9;
   long long bytes = 0;
   SIZE_T peak_before = 0, peak_after = 0;
+  DownloadReport report;
   for (int round = 0; round < rounds; ++round) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     if (round == 0) peak_before = PeakWorkingSet();
     QueryPerformanceCounter(&start);
     DownloadResult result =
-        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), kLimits);
+        DownloadToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), {}, kLimits, &report);
     double launcher = Seconds(start);
     if (round == 0) peak_after = PeakWorkingSet();
     if (result < 0) {
@@ -90,8 +91,8 @@ int main(int argc, char** argv) {
     if (launcher < best_launcher) best_launcher = launcher;
 
     QueryPerformanceCounter(&start);
-    result = DownloadReleaseToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), pins.c_str(),
-                                   kAnyVersion, kLimits);
+    result = DownloadReleaseToFile(url.c_str(), (folder + "\\orvinta.exe").c_str(), {},
+                                   pins.c_str(), kAnyVersion, kLimits, &report);
     double signed_launcher = Seconds(start);
     if (result < 0) {
       std::printf("signed_download_failed %d code\n", result);

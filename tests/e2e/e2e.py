@@ -7,17 +7,20 @@ launcher leaves behind: files, shortcut, registry, the started updater and
 the requests the server saw.
 """
 import argparse
+import datetime
+import hashlib
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PORT, PROTOCOL_NAME,  # noqa: E402
-                     SHORTCUT_NAME, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
-                     Prefix, expected_registration, link_points_at)
+                     RUN_TIMEOUT, SHORTCUT_NAME, TLS_PORT, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
+                     NginxServer, Prefix, expected_registration, link_points_at)
 
 CLIENT_PATH = "/client/orvinta.exe"
 UPDATER_PATH = "/client/tmp_updater.bin"
@@ -54,15 +57,21 @@ class Scenario:
         self.launcher = self.prefix.install_launcher(self.launcher_exe)
         self.failures = []
 
+    def url(self, path):
+        """The URL the launcher of this scenario fetches `path` from."""
+        return (f"https://localhost:{TLS_PORT}" if self.tls else f"http://127.0.0.1:{PORT}") + path
+
     def check(self, condition, what):
         if not condition:
             self.failures.append(what)
         print(("  ok    " if condition else "  FAIL  ") + what)
 
     def launch(self, updater=None, client=None, server=True, locale="ko_KR.UTF-8", env=None):
-        """One launcher run; returns (exit code, requests the server saw)."""
+        """One launcher run; returns (exit code, requests the server saw).
+        .conditions then holds the conditions of each request."""
         answers = {CLIENT_PATH: client or Answer("ok", self.client),
                    UPDATER_PATH: updater or Answer("ok", self.updater)}
+        self.conditions = []
         if not server:
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
@@ -72,7 +81,33 @@ class Scenario:
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
             self.run_seconds = time.monotonic() - start
+        self.conditions = s.conditions
         return code, s.requests
+
+    def forget_hand_off(self):
+        """Clears what shows a hand-off, so the next run must make its own."""
+        self.prefix.delete_key("HKCR\\orvinta", self.launcher)
+        self.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink(missing_ok=True)
+
+    def expect_record(self, *lines):
+        """LastRun holds a heading for now and the launcher, then `lines`,
+        each a regular expression that the whole line must match."""
+        record = self.prefix.last_run(self.probe) or []
+        print("  record: " + " | ".join(record))
+        heading = re.fullmatch(r"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ) OrvintaLauncher\.exe 0\.0\.0\.0",
+                               record[0] if record else "")
+        age = (datetime.datetime.now(datetime.timezone.utc) - datetime.datetime.strptime(
+            heading.group(1), "%Y-%m-%dT%H:%M:%S%z")).total_seconds() if heading else None
+        self.check(age is not None and -5 < age < RUN_TIMEOUT * 3,
+                   f"the record begins with the time of the run and the launcher: {record[:1]}")
+        self.check(len(record) == len(lines) + 1 and
+                   all(re.fullmatch(want, got) for want, got in zip(lines, record[1:])),
+                   f"the record's lines {record[1:]} match {list(lines)}")
+        return record
+
+    def expect_conditions(self, wanted):
+        """The requests carried these (path, If-None-Match, If-Modified-Since)."""
+        self.check(self.conditions == wanted, f"conditions {self.conditions} == {wanted}")
 
     def expect_given_up_on_in_time(self, stalls):
         """A run that met `stalls` stalled downloads ended within their bound."""
@@ -118,8 +153,18 @@ class Scenario:
         self.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
 
 
+def handed_off():
+    return re.escape(f'handed off "{DEFAULT_DIR}\\updater.exe" -activestart')
+
+
+def kept(s, name, path, body):
+    return re.escape(f"{name} {s.url(path)} kept {len(body)}")
+
+
 def first_install(s):
     s.expect_first_install()
+    s.expect_record(kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
     link = s.shortcut()
     s.check(link is not None, f"desktop shortcut {SHORTCUT_NAME} exists")
     s.check(link is not None and link_points_at(link, DEFAULT_DIR + "\\orvinta.exe"),
@@ -135,6 +180,138 @@ def repeat_run(s):
     code, requests = s.launch()
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
     s.check(s.shortcut() is None, "no new shortcut")
+    # The server sends no validator: plain requests, as ever.
+    s.expect_conditions([(UPDATER_PATH, None, None)])
+    s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
+def revalidated(etag=None, last_modified=None):
+    """A repeat run sends the validators the updater came with, as they came;
+    the server's 304 keeps the updater on disk, which is registered and
+    started as after a download."""
+    def scenario(s):
+        if s.tls:
+            s.trust_test_ca()
+        answer = Answer("ok", s.updater, etag=etag, last_modified=last_modified)
+        s.expect_first_install(updater=answer)
+        s.forget_hand_off()
+        code, requests = s.launch(updater=answer)
+        s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+        s.expect_conditions([(UPDATER_PATH, etag, last_modified)])
+        s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} revalidated {len(s.updater)}"),
+                        handed_off())
+    return scenario
+
+
+def updater_changed(s):
+    """A new updater (a new ETag) is fetched whole in spite of the old
+    ETag, and the run after sends the new one."""
+    s.expect_first_install(updater=Answer("ok", s.updater, etag='"v1"'))
+    s.forget_hand_off()
+    s.updater = s.updater + b"\0" * 512
+    code, requests = s.launch(updater=Answer("ok", s.updater, etag='"v2"'))
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_conditions([(UPDATER_PATH, '"v1"', None)])
+    s.forget_hand_off()
+    code, requests = s.launch(updater=Answer("ok", s.updater, etag='"v2"'))
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_conditions([(UPDATER_PATH, '"v2"', None)])
+
+
+def updater_changed_on_disk(s):
+    """An updater changed on disk in one byte, same size and time, no
+    longer matches what it came with: the request is unconditional."""
+    answer = Answer("ok", s.updater, etag='"v1"', last_modified="Tue, 08 Dec 2026 10:00:00 GMT")
+    s.expect_first_install(updater=answer)
+    s.forget_hand_off()
+    kept = s.prefix.path(DEFAULT_DIR + "\\updater.exe")
+    stat = kept.stat()
+    changed = bytearray(kept.read_bytes())
+    changed[-1] ^= 0x01
+    kept.write_bytes(bytes(changed))
+    os.utime(kept, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    code, requests = s.launch(updater=answer)
+    s.expect_conditions([(UPDATER_PATH, None, None)])
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+
+
+def updater_304_unasked(s):
+    """A 304 to a request that asked for none is no updater: on a first
+    install nothing is kept, registered or started."""
+    code, _ = s.launch(updater=Answer("status", b"", 304))
+    s.check(code == 1, f"exit code {code} == 1")
+    s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) == ["orvinta.exe"],
+            "no updater kept, no temporary file left")
+    s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
+def first_install_retried(s):
+    """A first install whose updater failed is tried again: the client it
+    kept is revalidated (304), not fetched again, and the hand-off follows."""
+    client = Answer("ok", s.client, etag='"c1"')
+    code, _ = s.launch(client=client, updater=Answer("status", BIG_PAGE, 404))
+    s.check(code == 1 and s.registry() == NOTHING_REGISTERED, "the first try recorded nothing")
+    with DownloadServer({CLIENT_PATH: client, UPDATER_PATH: Answer("ok", s.updater)}) as server:
+        code, _ = s.prefix.run(s.launcher)
+        s.prefix.wait()
+    s.conditions = server.conditions
+    s.expect_conditions([(CLIENT_PATH, '"c1"', None), (UPDATER_PATH, None, None)])
+    s.check(server.body_bytes == len(s.updater), f"only the updater's body was sent: "
+            f"{server.body_bytes} bytes, the updater being {len(s.updater)}")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") == s.client, "the kept client is intact")
+    s.expect_installed_and_started(DEFAULT_DIR, code, server.requests, client_requested=True)
+
+
+def signed_kept_file_refused(s):
+    """A signed build revalidating a kept updater its pins refuse (signed by
+    another key, its record matching) does not hand off to it."""
+    s.trust_test_ca()
+    s.prefix.set_install(s.probe, 1, DEFAULT_DIR.encode() + b"\0")
+    foreign = (s.keys / "updater.other.exe").read_bytes()
+    s.prefix.path(DEFAULT_DIR).mkdir(parents=True)
+    s.prefix.path(DEFAULT_DIR + "\\updater.exe").write_bytes(foreign)
+    s.prefix.keep_conditions(s.probe, "updater.exe",
+                             hashlib.sha256(foreign).digest() + b'If-None-Match: "v1"\r\n')
+    code, _ = s.launch(updater=Answer("ok", s.updater, etag='"v1"'))
+    s.expect_conditions([(UPDATER_PATH, '"v1"', None)])
+    s.check(code == 1, f"exit code {code} == 1")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == foreign, "the kept file stays as it was")
+    registry = s.registry()
+    s.check(registry[PROTOCOL_NAME] is None and registry[COMMAND_NAME] is None,
+            "nothing registered")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+
+
+def nginx_revalidated(s):
+    """Against nginx: the repeat run asks with the ETag and Last-Modified
+    nginx sent, gets a 304 with no body byte and hands off to the kept updater."""
+    nginx = NginxServer(s.prefix.root / "nginx")
+    served = nginx.work / "html" / "client"
+    served.mkdir(exist_ok=True)
+    (served / "orvinta.exe").write_bytes(s.client)
+    (served / "tmp_updater.bin").write_bytes(s.updater)
+    with nginx:
+        for run in (1, 2):
+            if run == 2:
+                s.forget_hand_off()
+            code, _ = s.prefix.run(s.launcher)
+            s.prefix.wait()
+            log = nginx.log()
+            requests = [("GET", entry["uri"], entry["agent"]) for entry in log]
+            s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=run == 1)
+            (nginx.work / "access.log").write_text("")
+            if run == 1:
+                first = log[-1]
+                s.check(first["status"] == "200" and first["etag"] not in ("", "-"),
+                        f"nginx sent the updater with an ETag: {first}")
+    repeat = log[-1]
+    s.check(repeat["status"] == "304" and repeat["body_bytes"] == "0",
+            f"the repeat run got a 304 and no body byte: {repeat}")
+    s.check(repeat["if_none_match"] == first["etag"],
+            f"If-None-Match {repeat['if_none_match']} is the ETag nginx sent, {first['etag']}")
+    s.check(repeat["if_modified_since"] not in ("", "-"),
+            f"If-Modified-Since is sent too: {repeat['if_modified_since']}")
 
 
 def recorded_directory(s):
@@ -166,7 +343,9 @@ def code_page_1252(s):
     s.check(list(s.prefix.desktop().iterdir()) == [], "no shortcut on the desktop")
 
 
-def updater_fault(answer, server=True):
+def updater_fault(answer, outcome, server=True):
+    """The updater fails on a repeat run (its record's line ends in
+    `outcome`, a regular expression): nothing changes but the record."""
     def scenario(s):
         if s.tls:
             s.trust_test_ca()
@@ -187,7 +366,34 @@ def updater_fault(answer, server=True):
         s.check(registry[PROTOCOL_NAME] is None and registry[COMMAND_NAME] is None,
                 "nothing new registered")
         s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+        s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} ") + outcome, "exit 1")
     return scenario
+
+
+def updater_disk_full(s):
+    """A disk that is full: the install folder is a 64 KiB file system, too
+    small for either program. Both downloads fail as writes, nothing is
+    registered or started, and the record says so."""
+    folder = s.prefix.path(DEFAULT_DIR)
+    folder.mkdir(parents=True)
+    sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
+    mounted = subprocess.run(sudo + ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)],
+                             capture_output=True, text=True, timeout=30)
+    s.check(mounted.returncode == 0, f"a 64 KiB file system at the install folder: "
+            f"{mounted.stderr.strip() or 'mounted'}")
+    if mounted.returncode != 0:
+        return
+    try:
+        code, _ = s.launch()
+        s.check(code == 1, f"exit code {code} == 1")
+        s.check(sorted(p.name for p in folder.iterdir()) == [], "no file and no temporary file left")
+        s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
+        s.expect_record(re.escape(f"orvinta.exe {s.url(CLIENT_PATH)} failed -5 write failed"),
+                        re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -5 write failed"),
+                        "exit 1")
+    finally:
+        s.prefix.kill()
+        subprocess.run(sudo + ["umount", str(folder)], timeout=30, check=False)
 
 
 def client_stalled(s):
@@ -203,6 +409,14 @@ def client_stalled(s):
             ["updater.exe", "updater_started.txt"], "no temporary file left behind")
     s.check(s.shortcut() is not None, "the shortcut is saved all the same")
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+    # Reads complete a buffer at a time: what was received is what the
+    # completed reads brought of the 5000 bytes sent.
+    record = s.expect_record(re.escape(f"orvinta.exe {s.url(CLIENT_PATH)}") +
+                             r" failed -4 stalled after \d+ bytes",
+                             kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+    stalled_after = re.search(r"after (\d+) bytes", record[1] if len(record) > 1 else "")
+    s.check(stalled_after is not None and 0 < int(stalled_after.group(1)) <= 5000,
+            f"the bytes received before the stall: {record[1:2]}")
 
 
 def planted_install(reg_type, data):
@@ -295,6 +509,9 @@ def signed_client_refused(s):
     s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client kept")
     s.check(s.shortcut() is not None, "the shortcut is saved all the same")
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+    s.expect_record(re.escape(f"orvinta.exe {s.url(CLIENT_PATH)} refused -6 not signed by a "
+                              "pinned key"),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
 
 
 def signed_older_updater(s):
@@ -304,8 +521,11 @@ def signed_older_updater(s):
     s.expect_first_install()
     s.prefix.delete_key("HKCR\\orvinta", s.launcher)
     s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
-    code, requests = s.launch(updater=Answer("ok", (s.keys / "updater-1.1.pinned.exe").read_bytes()))
+    older = (s.keys / "updater-1.1.pinned.exe").read_bytes()
+    code, requests = s.launch(updater=Answer("ok", older))
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} older {len(older)}"),
+                    handed_off())
     s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) ==
             ["orvinta.exe", "updater.exe", "updater_started.txt"], "nothing stray left behind")
 
@@ -373,11 +593,18 @@ SCENARIOS = {
     "updater_999_bytes": updater_999_bytes,
     "updater_1000_bytes": updater_1000_bytes,
     "code_page_1252": code_page_1252,
-    "updater_404": updater_fault(Answer("status", BIG_PAGE, 404)),
-    "updater_500": updater_fault(Answer("status", BIG_PAGE, 500)),
-    "updater_cut": updater_fault(Answer("cut", b"c" * 5000)),
-    "updater_reset": updater_fault(Answer("reset", b"r" * 5000)),
-    "server_down": updater_fault(None, server=False),
+    "updater_404": updater_fault(Answer("status", BIG_PAGE, 404), "failed -2 HTTP 404"),
+    "updater_500": updater_fault(Answer("status", BIG_PAGE, 500), "failed -2 HTTP 500"),
+    "updater_cut": updater_fault(Answer("cut", b"c" * 5000),
+                                 r"failed -4 cut short: \d+ of 10000 bytes"),
+    # A reset may reach WinINet as an early end or as a failed read.
+    "updater_reset": updater_fault(Answer("reset", b"r" * 5000),
+                                   r"failed -4 (cut short: \d+ of 10000|read failed after \d+) bytes"),
+    "updater_malformed_length": updater_fault(
+        Answer("raw", b"HTTP/1.1 200 OK\r\nContent-Length: 10000x\r\n\r\n" + b"m" * 10000),
+        "failed -2 malformed Content-Length"),
+    "updater_disk_full": updater_disk_full,
+    "server_down": updater_fault(None, r"failed -2 no connection: error 12029", server=False),
     "client_stalled": client_stalled,
     "install_dword": planted_install(4, b"\x01\x00\x00\x00"),
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
@@ -386,7 +613,7 @@ SCENARIOS = {
     "system_dll_loaders": system_dll_loaders,
     "signed_first_install": signed_first_install,
     "signed_client_refused": signed_client_refused,
-    "signed_updater_altered": updater_fault(altered),
+    "signed_updater_altered": updater_fault(altered, "refused -6 not signed by a pinned key"),
     "signed_untrusted_server": signed_untrusted_server,
     "signed_redirect_to_http": signed_redirect_to_http,
     "signed_dll_planting": signed_dll_planting,
@@ -394,7 +621,19 @@ SCENARIOS = {
     "signed_client_as_updater": signed_updater_refused("client.pinned.exe"),
     "signed_updater_below_floor": signed_updater_refused("updater-1.0.pinned.exe"),
     "signed_wrong_host": signed_wrong_host,
-    "signed_updater_stalled": updater_fault(lambda s: Answer("stall", s.updater)),
+    "signed_updater_stalled": updater_fault(lambda s: Answer("stall", s.updater),
+                                            r"failed -4 stalled after \d+ bytes"),
+    "etag_revalidated": revalidated(etag='"v1"'),
+    "weak_etag_revalidated": revalidated(etag='W/"67a-5f1"',
+                                         last_modified="Tue, 08 Dec 2026 10:00:00 GMT"),
+    "last_modified_revalidated": revalidated(last_modified="Tue, 08 Dec 2026 10:00:00 GMT"),
+    "updater_changed": updater_changed,
+    "updater_changed_on_disk": updater_changed_on_disk,
+    "updater_304_unasked": updater_304_unasked,
+    "first_install_retried": first_install_retried,
+    "signed_revalidated": revalidated(etag='"s1"'),
+    "signed_kept_file_refused": signed_kept_file_refused,
+    "nginx_revalidated": nginx_revalidated,
 }
 
 

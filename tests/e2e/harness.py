@@ -38,11 +38,30 @@ class Answer:
     (announces 10000 bytes, sends 5000, resets the connection), "stall"
     (announces the body's length, sends 5000 bytes of it, then holds the
     connection silent for STALL_SECONDS or until the server stops), "redirect"
-    (302 to the URL in body).
+    (302 to the URL in body), "raw" (body is the whole answer, head and all).
+
+    An "ok" answer with an etag or a last_modified (the header values as
+    sent) carries them, and answers a request whose If-None-Match is that
+    ETag, or, without If-None-Match, whose If-Modified-Since is that date,
+    with 304 Not Modified and no body.
     """
 
-    def __init__(self, kind="ok", body=b"", status=200):
+    def __init__(self, kind="ok", body=b"", status=200, etag=None, last_modified=None, rate=None):
         self.kind, self.body, self.status = kind, body, status
+        self.etag, self.last_modified = etag, last_modified
+        self.rate = rate  # Bytes a second the body is paced at; None: at once.
+
+    def not_modified(self, if_none_match, if_modified_since):
+        if self.kind != "ok":
+            return False
+        if if_none_match is not None:
+            return self.etag is not None and if_none_match == self.etag
+        return (if_modified_since is not None and self.last_modified is not None
+                and if_modified_since == self.last_modified)
+
+    def validator_headers(self):
+        return (b"ETag: %s\r\n" % self.etag.encode() if self.etag else b"") + \
+            (b"Last-Modified: %s\r\n" % self.last_modified.encode() if self.last_modified else b"")
 
 
 class DownloadServer:
@@ -55,6 +74,9 @@ class DownloadServer:
     def __init__(self, answers, tls=None, port=None):
         self.answers = dict(answers)
         self.requests = []  # (method, path, user agent)
+        self.conditions = []  # (path, If-None-Match, If-Modified-Since), None when absent
+        self.revalidated = []  # Whether each request was answered 304 Not Modified.
+        self.body_bytes = 0  # Bytes of bodies sent, all answers together.
         self._stopping = threading.Event()  # Ends the stalls.
         outer = self
 
@@ -76,12 +98,19 @@ class DownloadServer:
                     return  # Closed without asking, as after refusing the certificate.
                 lines = head.decode("latin-1").split("\r\n")
                 parts = lines[0].split(" ")
-                agent = next((l.split(":", 1)[1].strip() for l in lines[1:]
-                              if l.lower().startswith("user-agent:")), None)
+                def header(name):
+                    return next((l.split(":", 1)[1].strip() for l in lines[1:]
+                                 if l.lower().startswith(name + ":")), None)
                 path = parts[1] if len(parts) > 1 else ""
-                outer.requests.append((parts[0], path, agent))
-                outer._answer(self.request, outer.answers.get(path, Answer("status", b"none", 404)),
-                              outer._stopping)
+                outer.requests.append((parts[0], path, header("user-agent")))
+                inm, ims = header("if-none-match"), header("if-modified-since")
+                outer.conditions.append((path, inm, ims))
+                answer = outer.answers.get(path, Answer("status", b"none", 404))
+                outer.revalidated.append(answer.not_modified(inm, ims))
+                if outer.revalidated[-1]:
+                    answer = Answer("status", b"", 304, answer.etag, answer.last_modified)
+                outer.body_bytes += len(answer.body)
+                outer._answer(self.request, answer, outer._stopping)
 
         context = None
         if tls:
@@ -120,13 +149,25 @@ class DownloadServer:
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(answer.body)
                          + answer.body[:5000])
             stopping.wait(STALL_SECONDS)
+        elif answer.kind == "raw":
+            sock.sendall(answer.body)
+            sock.shutdown(socket.SHUT_WR)
         elif answer.kind == "redirect":
             sock.sendall(b"HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n"
                          b"Connection: close\r\n\r\n" % answer.body)
         elif answer.kind in ("ok", "status"):
             status = 200 if answer.kind == "ok" else answer.status
-            sock.sendall(b"HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
-                         % (status, len(answer.body)) + answer.body)
+            # A 304 has no body, and so no Content-Length of one.
+            length = b"" if status == 304 else b"Content-Length: %d\r\n" % len(answer.body)
+            head = (b"HTTP/1.1 %d Scripted\r\n%s%sConnection: close\r\n\r\n"
+                    % (status, length, answer.validator_headers()))
+            if answer.rate:
+                sock.sendall(head)
+                for at in range(0, len(answer.body), 65536):
+                    sock.sendall(answer.body[at:at + 65536])
+                    time.sleep(len(answer.body[at:at + 65536]) / answer.rate)
+            else:
+                sock.sendall(head + answer.body)
             sock.shutdown(socket.SHUT_WR)
         else:
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + answer.body[:5000])
@@ -143,6 +184,62 @@ class DownloadServer:
         self._stopping.set()
         self._server.shutdown()
         self._server.server_close()
+
+
+class NginxServer:
+    """Debian's nginx on 127.0.0.1:PORT serving the folder `work`/html (put
+    client/... there), started and stopped here, its files all in `work`.
+    log() gives its access log: one dict of FIELDS a request."""
+
+    FIELDS = ("method", "uri", "agent", "status", "body_bytes", "if_none_match",
+              "if_modified_since", "etag")
+
+    def __init__(self, work):
+        self.work = Path(work).resolve()
+        (self.work / "html").mkdir(parents=True, exist_ok=True)
+        temps = "".join(f"  {kind}_temp_path {self.work}/{kind};\n"
+                        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        fields = "|".join(("$request_method", "$uri", "$http_user_agent", "$status",
+                           "$body_bytes_sent", "$http_if_none_match", "$http_if_modified_since",
+                           "$sent_http_etag"))
+        self.conf = self.work / "nginx.conf"
+        self.conf.write_text(
+            f"daemon off;\nmaster_process off;\npid {self.work}/nginx.pid;\n"
+            f"error_log {self.work}/error.log;\nevents {{}}\nhttp {{\n"
+            f"  log_format e2e '{fields}';\n  access_log {self.work}/access.log e2e;\n{temps}"
+            f"  server {{ listen 127.0.0.1:{PORT}; root {self.work}/html; }}\n}}\n")
+
+    def __enter__(self):
+        deadline = time.monotonic() + 20
+        while True:  # Bounded wait for a previous scenario's server to let go.
+            self._process = subprocess.Popen(
+                ["nginx", "-p", str(self.work), "-c", str(self.conf), "-e",
+                 str(self.work / "error.log")], stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            while self._process.poll() is None and time.monotonic() < deadline:
+                try:
+                    socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
+                    (self.work / "access.log").write_text("")  # Not the probe's request.
+                    return self
+                except OSError:
+                    time.sleep(0.1)
+            if time.monotonic() >= deadline:
+                self.__exit__()
+                raise RuntimeError("nginx did not start: " +
+                                   (self.work / "error.log").read_text(errors="replace"))
+            time.sleep(0.2)
+
+    def __exit__(self, *exc):
+        self._process.terminate()
+        try:
+            self._process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self._process.kill()
+            self._process.wait(timeout=10)
+
+    def log(self):
+        lines = (self.work / "access.log").read_text(errors="replace").splitlines()
+        return [dict(zip(self.FIELDS, line.split("|"))) for line in lines if line]
 
 
 class Prefix:
@@ -226,8 +323,24 @@ class Prefix:
             values[name] = None if fields[2] == "missing" else (int(fields[2]), bytes.fromhex(fields[3]))
         return values
 
+    def last_run(self, probe):
+        """The lines of the launcher's record of its last run (type REG_SZ),
+        or None when there is none."""
+        _, output = self.run(probe, ["last-run"])
+        fields = output.strip().split("|")
+        if len(fields) < 4 or fields[2] != "1":
+            return None
+        text = bytes.fromhex(fields[3]).decode("latin-1")
+        assert text.endswith("\r\n\0"), text
+        return text[:-3].split("\r\n")
+
     def set_install(self, probe, reg_type, data):
         code, output = self.run(probe, ["set-install", str(reg_type), data.hex()])
+        assert code == 0, output
+
+    def keep_conditions(self, probe, file_name, record):
+        """Stores a record of kept conditions (SHA-256 and lines) for file_name."""
+        code, output = self.run(probe, ["set-kept", file_name, record.hex()])
         assert code == 0, output
 
     def trust_root(self, probe, certificate):

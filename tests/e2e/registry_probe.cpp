@@ -3,6 +3,9 @@
 // sees the launcher's registry view: the 32-bit one for the shipped build.
 //   registry_probe dump                      one line per value
 //   registry_probe set-install TYPE HEXBYTES  stores "INSTALL" as given
+//   registry_probe last-run                  the record of the last run
+//   registry_probe set-kept NAME HEXBYTES     stores a record of kept
+//                                             conditions for the file NAME
 //   registry_probe trust-root CERT.der        adds a test CA to the machine's
 //                                             ROOT store, which lives in the
 //                                             prefix's registry
@@ -18,6 +21,15 @@
 namespace {
 
 constexpr char kProductKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA";
+constexpr char kKeptKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA\\Validators";
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  return bytes;
+}
 
 void Dump(HKEY root, const char* root_name, const char* subkey, const char* name) {
   std::printf("%s\\%s|%s|", root_name, subkey, name);
@@ -48,12 +60,19 @@ int main(int argc, char** argv) {
     Dump(HKEY_CLASSES_ROOT, "HKCR", "orvinta\\shell\\open\\command", "");
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "last-run") == 0) {
+    Dump(HKEY_LOCAL_MACHINE, "HKLM", kProductKey, "LastRun");
+    return 0;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "set-kept") == 0) {
+    const std::string bytes = FromHex(argv[3]);
+    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKeptKey, argv[2], REG_BINARY, bytes.data(),
+                           static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS
+               ? 0
+               : 3;
+  }
   if (argc == 4 && std::strcmp(argv[1], "set-install") == 0) {
-    std::string hex = argv[3];
-    std::string bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-      bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-    }
+    std::string bytes = FromHex(argv[3]);
     bytes.push_back('X');  // So the system adds no terminator of its own.
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -81,6 +100,8 @@ int main(int argc, char** argv) {
     CertCloseStore(root, 0);
     return added ? 0 : 4;
   }
-  std::fprintf(stderr, "usage: registry_probe dump | set-install TYPE HEX | trust-root DER\n");
+  std::fprintf(stderr,
+               "usage: registry_probe dump | last-run | set-install TYPE HEX | set-kept NAME HEX | "
+               "trust-root DER\n");
   return 1;
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "launcher/service_operations.h"
+#include "launcher/strings.h"
+
+// The record of the last run (the "LastRun" value under the product key):
+// what a support desk or the publisher's updater reads when the launcher did
+// not hand off. ASCII words, paths and URLs as they are, lines ending in CRLF.
+
+// The largest record, its terminating NUL included.
+constexpr std::int32_t kLastRunCapacity = 2048;
+
+// "<UTC time as 2026-12-09T17:20:46Z> <program file name> <version>\r\n".
+NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& program_path,
+                               const char* version);
+
+// "<file name> <url> <outcome>\r\n" for one download of `url` to `file_path`
+// that gave `result` and `report` within `limits`. The outcome is one of
+// "kept <bytes>", "revalidated <bytes>", "older <bytes>",
+// "refused <code> <rule>" and "failed <code> <what was seen>".
+NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
+                                 DownloadResult result, const DownloadReport& report,
+                                 const DownloadLimits& limits);
+
+// The last line of a run that hands off: "handed off <program> <option>\r\n".
+NarrowString ComposeHandOffLine(const NarrowString& program, const char* option);
+
+// The last line of a run that does not.
+inline constexpr char kExitLine[] = "exit 1\r\n";
+
+// `lines` and then `last_line` (both CRLF-terminated), cut after whole lines
+// of `lines` so that the whole, with its NUL, fits kLastRunCapacity bytes;
+// the last line is always kept (cut itself only if it alone is too long).
+NarrowString BoundRunRecord(const NarrowString& lines, const NarrowString& last_line);

@@ -1,0 +1,119 @@
+#include "launcher/run_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace {
+
+const char kUrl[] = "http://dl.example.com/client/tmp_updater.bin";
+constexpr DownloadLimits kLimits = {60, 1024, 2147483647};
+
+DownloadReport Ending(DownloadEnd end) {
+  DownloadReport report;
+  report.end = end;
+  return report;
+}
+
+// One row per outcome and per detail a support desk reads.
+TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
+  DownloadReport revalidated = Ending(DownloadEnd::kKept);
+  revalidated.revalidated = true;
+  DownloadReport older = Ending(DownloadEnd::kOlder);
+  older.received = 812345;
+  DownloadReport connection = Ending(DownloadEnd::kNoConnection);
+  connection.error = 12029;
+  DownloadReport status = Ending(DownloadEnd::kBadStatus);
+  status.status = 404;
+  DownloadReport stalled = Ending(DownloadEnd::kStalled);
+  stalled.received = 4096;
+  DownloadReport slow = Ending(DownloadEnd::kTooSlow);
+  slow.received = 70000;
+  slow.window_bytes = 3100;
+  DownloadReport cut = Ending(DownloadEnd::kCutShort);
+  cut.received = 5000;
+  cut.expected = 10000;
+  DownloadReport reset = Ending(DownloadEnd::kReadError);
+  reset.received = 5120;
+  DownloadReport wrong_name = Ending(DownloadEnd::kWrongName);
+  wrong_name.name = "orvinta.exe";
+  DownloadReport below = Ending(DownloadEnd::kBelowFloor);
+  below.version = MakeFileVersion(1, 0, 65535, 7);
+  struct Row {
+    DownloadResult result;
+    DownloadReport report;
+    const char* outcome;
+  };
+  const Row rows[] = {
+      {681234, Ending(DownloadEnd::kKept), "kept 681234"},
+      {2147483647, Ending(DownloadEnd::kKept), "kept 2147483647"},
+      {681234, revalidated, "revalidated 681234"},
+      {kInstalledIsNewer, older, "older 812345"},
+      {kSignatureRefused, Ending(DownloadEnd::kNotSigned), "refused -6 not signed by a pinned key"},
+      {kWrongProgram, wrong_name, "refused -7 wrong name orvinta.exe"},
+      {kWrongProgram, below, "refused -7 below the floor 1.0.65535.7"},
+      {kWrongProgram, Ending(DownloadEnd::kNoVersionResource), "refused -7 no version resource"},
+      {kSessionFailed, Ending(DownloadEnd::kNoSession), "failed -1 no session"},
+      {kRequestFailed, connection, "failed -2 no connection: error 12029"},
+      {kRequestFailed, Ending(DownloadEnd::kNoAnswer), "failed -2 no answer in 60 s"},
+      {kRequestFailed, status, "failed -2 HTTP 404"},
+      {kRequestFailed, Ending(DownloadEnd::kNoHeaders), "failed -2 no headers"},
+      {kRequestFailed, Ending(DownloadEnd::kMalformedLength), "failed -2 malformed Content-Length"},
+      {kRequestFailed, Ending(DownloadEnd::kRedirectedToHttp), "failed -2 redirected to http"},
+      {kFileOpenFailed, Ending(DownloadEnd::kTempFile), "failed -3 temporary file"},
+      {kReadFailed, stalled, "failed -4 stalled after 4096 bytes"},
+      {kReadFailed, slow, "failed -4 too slow: 3100 bytes in 60 s"},
+      {kReadFailed, Ending(DownloadEnd::kPastCap), "failed -4 past the cap of 2147483647 bytes"},
+      {kReadFailed, cut, "failed -4 cut short: 5000 of 10000 bytes"},
+      {kReadFailed, reset, "failed -4 read failed after 5120 bytes"},
+      {kFileWriteFailed, Ending(DownloadEnd::kWriteFailed), "failed -5 write failed"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.outcome);
+    EXPECT_EQ(Text(ComposeDownloadLine("C:\\Program Files (x86)\\Z\\updater.exe", kUrl, row.result,
+                                       row.report, kLimits)),
+              std::string("updater.exe ") + kUrl + " " + row.outcome + "\r\n");
+  }
+}
+
+TEST(RunRecordTest, HeadingIsUtcToTheSecondWithTheProgramAndItsVersion) {
+  SYSTEMTIME utc = {};
+  utc.wYear = 2027;
+  utc.wMonth = 1;
+  utc.wDay = 2;
+  utc.wHour = 0;
+  utc.wMinute = 9;
+  utc.wSecond = 59;
+  EXPECT_EQ(Text(ComposeRunHeading(utc, "C:\\Users\\ana\\Downloads\\OrvintaLauncher (1).exe",
+                                   "1.4.0.12")),
+            "2027-01-02T00:09:59Z OrvintaLauncher (1).exe 1.4.0.12\r\n");
+}
+
+// At most 2048 bytes with the NUL: whole lines are dropped from the end of
+// what came before, and the last line is always kept.
+TEST(RunRecordTest, RecordIsBoundedAndKeepsItsLastLine) {
+  const std::string line(998, 'a');  // With its CRLF, 1000 bytes.
+  const std::string last = "exit 1\r\n";
+  struct Row {
+    std::string lines;
+    std::string last_line;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {line + "\r\n", last, line + "\r\n" + last},
+      {line + "\r\n" + line + "\r\n", last, line + "\r\n" + line + "\r\n" + last},  // 2008 bytes.
+      {line + "\r\n" + line + "\r\n" + line + "\r\n", last, line + "\r\n" + line + "\r\n" + last},
+      {std::string(2045, 'b') + "\r\n", last, last},
+      {std::string(2037, 'c') + "\r\n", last, std::string(2037, 'c') + "\r\n" + last},  // 2047.
+      {"x\r\n", std::string(3000, 'h'), std::string(2047, 'h')},
+  };
+  for (const Row& row : rows) {
+    const std::string record = Text(BoundRunRecord(row.lines.c_str(), row.last_line.c_str()));
+    EXPECT_LE(record.size() + 1, 2048u);
+    EXPECT_TRUE(record == row.expected) << record.size() << " bytes, not " << row.expected.size();
+  }
+}
+
+}  // namespace
