@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Shows the launcher at work, with the record each run leaves: a first
-install, then a repeat run whose unchanged updater the server answers with
-304 Not Modified, under Wine
-against a local download server that serves a sample client and updater;
-then a server that stops sending the updater, given up on by a build with a
+"""Shows the launcher at work, with the record each run leaves, under Wine
+against a local download server that serves a sample client and updater: a
+first install, then a repeat run whose unchanged updater the server answers
+with 304 Not Modified; then a server that stops sending the updater, given up on by a build with a
 short window; then a signed build (HTTPS, pinned signer, updater floor 1.1):
 the release check on the files it will be served, its refusal of an altered
 updater, a signed updater 1.2 taking over, and an older signed 1.1 left

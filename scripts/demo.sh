@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the launcher for a local download server and shows a first install,
-# a repeat run, a server that stops sending, then a signed build: the release
-# check on what it will be served, an altered updater refused and an older
-# signed one not kept, under Wine in a throwaway prefix.
+# a repeat run answered 304, a server that stops sending, then a signed build:
+# the release check on what it will be served, an altered updater refused and
+# an older signed one not kept, under Wine in a throwaway prefix, with the
+# record each run leaves.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -17,7 +17,7 @@ fi
 # The x86_64 compilers build the Wine tests on hosts that run no 32-bit programs.
 for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 \
-  wine wine64 wine32:i386 googletest locales python3 icoutils openssl osslsigncode; do
+  wine wine64 wine32:i386 googletest locales python3 icoutils openssl osslsigncode nginx; do
   have "$p" || need_pkgs+=("$p")
 done
 
@@ -41,6 +41,13 @@ if [ "${#need_pkgs[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
     echo "setup: install failed, trying again with $release's own package versions"
     as_root apt-get install -y -qq --no-install-recommends -t "$release" "${need_pkgs[@]}" >/dev/null
   fi
+fi
+
+# nginx is for one end-to-end test, which starts its own on a loopback port;
+# the system's own, which its package may have started on port 80, stays off.
+if [[ " ${need_pkgs[*]:-} " == *" nginx "* ]]; then
+  as_root systemctl disable --now nginx >/dev/null 2>&1 ||
+    as_root service nginx stop >/dev/null 2>&1 || true
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then

@@ -121,16 +121,8 @@ bool WriteRegistryString(HKEY root, const NarrowString& subkey, const NarrowStri
   return !(recorded.last_run_write_fails && Text(value_name) == "LastRun");
 }
 
-SYSTEMTIME CurrentUtcTime() {
-  SYSTEMTIME now = {};
-  now.wYear = 2026;
-  now.wMonth = 12;
-  now.wDay = 9;
-  now.wHour = 7;
-  now.wMinute = 5;
-  now.wSecond = 3;
-  return now;
-}
+// 2026-12-09 07:05:03 UTC: year, month, day of week, day, hour, minute, second.
+SYSTEMTIME CurrentUtcTime() { return {2026, 12, 3, 9, 7, 5, 3, 0}; }
 
 NarrowString ProgramPath() { return "C:\\Users\\ana\\Downloads\\OrvintaLauncher.exe"; }
 

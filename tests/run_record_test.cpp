@@ -79,13 +79,7 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
 }
 
 TEST(RunRecordTest, HeadingIsUtcToTheSecondWithTheProgramAndItsVersion) {
-  SYSTEMTIME utc = {};
-  utc.wYear = 2027;
-  utc.wMonth = 1;
-  utc.wDay = 2;
-  utc.wHour = 0;
-  utc.wMinute = 9;
-  utc.wSecond = 59;
+  const SYSTEMTIME utc = {2027, 1, 6, 2, 0, 9, 59, 0};  // Single digits are padded.
   EXPECT_EQ(Text(ComposeRunHeading(utc, "C:\\Users\\ana\\Downloads\\OrvintaLauncher (1).exe",
                                    "1.4.0.12")),
             "2027-01-02T00:09:59Z OrvintaLauncher (1).exe 1.4.0.12\r\n");
