@@ -147,8 +147,8 @@ def main():
               f"included (the window is {WINDOW_SECONDS} s; the server would have held on for "
               f"a minute). "
               + ("updater.exe is still the one Run 2 left; without a whole updater the "
-                 "launcher writes nothing to the registry (what is there is Run 2's) and starts "
-                 "no updater"
+                 "launcher writes nothing to the registry but its record (the rest is Run 2's) and "
+                 "starts no updater"
                  if prefix.read(updater_path) == before else "UPDATER.EXE CHANGED"))
 
         # The publisher's build trusts only its current signed programs.
