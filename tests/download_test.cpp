@@ -9,6 +9,7 @@
 #include <future>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "launcher/service_operations.h"
 #include "tests/scripted_http_server.h"
@@ -116,6 +117,8 @@ TEST_F(DownloadTest, ErrorStatusIsAFailedRequestWhateverThePageSize) {
     ScriptedHttpServer server({HttpAnswer(status, Body(size))});
     PlacePreviousFile();
     EXPECT_EQ(Download(server), kRequestFailed);
+    EXPECT_EQ(report_.end, DownloadEnd::kBadStatus);
+    EXPECT_EQ(report_.status, static_cast<std::uint32_t>(status));
     ExpectPreviousFileAlone();
   }
 }
@@ -270,6 +273,7 @@ TEST_F(DownloadTest, HttpsRedirectedToPlainHttpIsAFailedRequest) {
   PlacePreviousFile();
   EXPECT_EQ(DownloadToFile(redirected.c_str(), target_.c_str(), {}, kTestLimits, &report_),
             kRequestFailed);
+  EXPECT_EQ(report_.end, DownloadEnd::kRedirectedToHttp);
   ExpectPreviousFileAlone();
 }
 
@@ -284,21 +288,25 @@ TEST_F(DownloadTest, AnswerWithoutSoundFramingIsAFailedRequest) {
         "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n" + sent,
         false};
   };
-  const std::pair<const char*, ScriptedAnswer> rows[] = {
-      {"no status line or header at all (HTTP/0.9)", {"MZ" + body, false}},
-      {"a status line and no header", {"HTTP/1.1 200 OK\r\n\r\n" + body, false}},
-      {"an empty length", with_length("", body)},
-      {"10000x", with_length("10000x", body)},
-      {"10000x, cut short", with_length("10000x", body.substr(0, 5000))},
-      {"-1", with_length("-1", body)},
-      {"1e3", with_length("1e3", body)},
-      {"a space inside the digits", with_length("10 000", body)},
+  const DownloadEnd malformed = DownloadEnd::kMalformedLength;
+  const std::tuple<const char*, ScriptedAnswer, DownloadEnd> rows[] = {
+      {"no status line or header at all (HTTP/0.9)", {"MZ" + body, false}, DownloadEnd::kNoHeaders},
+      {"a status line and no header",
+       {"HTTP/1.1 200 OK\r\n\r\n" + body, false},
+       DownloadEnd::kNoHeaders},
+      {"an empty length", with_length("", body), malformed},
+      {"10000x", with_length("10000x", body), malformed},
+      {"10000x, cut short", with_length("10000x", body.substr(0, 5000)), malformed},
+      {"-1", with_length("-1", body), malformed},
+      {"1e3", with_length("1e3", body), malformed},
+      {"a space inside the digits", with_length("10 000", body), malformed},
   };
-  for (const auto& [what, answer] : rows) {
+  for (const auto& [what, answer, end] : rows) {
     SCOPED_TRACE(what);
     ScriptedHttpServer server({answer});
     PlacePreviousFile();
     EXPECT_EQ(Download(server), kRequestFailed);
+    EXPECT_EQ(report_.end, end);
     ExpectPreviousFileAlone();
   }
 }
@@ -308,9 +316,10 @@ TEST_F(DownloadTest, AnswerWithoutSoundFramingIsAFailedRequest) {
 // once the body slows or stops, and before the body passes the cap.
 TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  // About 670 bytes a second: one 1024-byte read completes in the first
+  // window, under its quota of 2048.
   ScriptedAnswer drip{head + Body(3000), false};
-  for (size_t at = head.size(); at < drip.bytes.size(); at += 100)
-    drip.pauses.push_back({at, 1000});
+  for (size_t at = head.size(); at < drip.bytes.size(); at += 100) drip.pauses.push_back({at, 150});
   const DownloadLimits capped = {kTestLimits.stall_seconds, kTestLimits.min_rate, 4999};
   const int window = kTestLimits.stall_seconds;
   // Faster than WinINet can read it, so that a request closed before its
@@ -321,6 +330,7 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     ScriptedAnswer answer;
     DownloadLimits limits;
     DownloadResult expected;
+    DownloadEnd end;  // What the run's record will say ended it.
     int bound_seconds;
     long long most_sent = -1;  // Bytes the server may get out, when bounded.
   };
@@ -329,17 +339,21 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        {head + Body(5000), false, {{head.size() + 5000, 15000}}},
        kTestLimits,
        kReadFailed,
+       DownloadEnd::kStalled,
        2 * window + 2},
       {"accepted, never answered",
        {"", false, {{0, 15000}}},
        kTestLimits,
        kRequestFailed,
+       DownloadEnd::kNoAnswer,
        window + 2},
-      {"a drip feed of 100 bytes a second", drip, kTestLimits, kReadFailed, 2 * window + 2},
+      {"a drip feed under the floor", drip, kTestLimits, kReadFailed, DownloadEnd::kTooSlow,
+       2 * window + 2},
       {"an endless chunked body past the cap",
        {kChunkedHead, false, {}, Chunk(flood)},
        {window, 1024, 1 << 20},
        kReadFailed,
+       DownloadEnd::kPastCap,
        2 * window + 2},
       // Refused on its head: never read, so little more than what the
       // system buffers ever leaves the server.
@@ -347,23 +361,28 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        {"HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n", false, {}, flood},
        {window, 1024, 32 << 20},
        kReadFailed,
+       DownloadEnd::kPastCap,
        2,
        16 << 20},
       {"an endless body after a 304",
        {"HTTP/1.1 304 Not Modified\r\nContent-Length: 2000000000\r\n\r\n", false, {}, flood},
        kTestLimits,
        kRequestFailed,
+       DownloadEnd::kBadStatus,
        2},
       {"one byte short of the floor in each window",
        Paced(HttpAnswer(200, Body(4092)).bytes, 1023, 500, 1000),
        {1, 1024, kLargestDownload},
        kReadFailed,
+       DownloadEnd::kStalled,  // No read of 1024 bytes completes in the first window.
        4},
-      {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed, 2},
+      {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed,
+       DownloadEnd::kPastCap, 2},
       {"a chunked body past the cap",
        {kChunkedHead + Chunk(Body(5000)) + "0\r\n\r\n", false},
        capped,
        kReadFailed,
+       DownloadEnd::kPastCap,
        2},
   };
   for (const Row& row : rows) {
@@ -374,6 +393,7 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
                              row.limits, &report_),
               row.expected);
+    EXPECT_EQ(report_.end, row.end);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(row.bound_seconds));
     if (row.most_sent >= 0) {
