@@ -77,7 +77,10 @@ constexpr char kEndWords[] =
     "not signed by a pinned key\0"
     "no version resource\0"
     "wrong name %s\0"
-    "below the floor %8.%9.%:.%;";  // ':' and ';' follow '9': values 10 and 11.
+    "below the floor %8.%9.%:.%;\0"  // ':' and ';' follow '9': values 10 and 11.
+    "\0"                             // kOlder
+    "not a Windows program\0"
+    "HTTP %4 does not continue byte %1";
 
 // The words of `end`, or none for an end past the last.
 const char* EndWords(DownloadEnd end) {
@@ -87,6 +90,47 @@ const char* EndWords(DownloadEnd end) {
     words += std::strlen(words) + 1;
   }
   return words < kEndWords + sizeof(kEndWords) - 1 ? words : "";
+}
+
+// "<file name> <url> <outcome>\r\n" for one attempt that gave `result` and
+// `seen`, or the last one when `report` is the whole download's (a retried
+// attempt's line says so instead, and never what a Retry-After asked for:
+// it was waited for).
+NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
+                                DownloadResult result, const AttemptReport& seen,
+                                const DownloadReport* report, const DownloadLimits& limits) {
+  const FileVersion version = report != nullptr ? report->version : 0;
+  const std::uint32_t values[] = {
+      static_cast<std::uint32_t>(result < 0 ? -result : result),
+      seen.received,
+      seen.expected,
+      seen.window_bytes,
+      seen.status,
+      seen.error,
+      static_cast<std::uint32_t>(limits.stall_seconds),
+      static_cast<std::uint32_t>(limits.max_bytes),
+      static_cast<std::uint32_t>(version >> 48),
+      static_cast<std::uint32_t>(version >> 32) & 0xFFFF,
+      static_cast<std::uint32_t>(version >> 16) & 0xFFFF,
+      static_cast<std::uint32_t>(version) & 0xFFFF,
+      static_cast<std::uint32_t>(seen.retry_after),
+  };
+  const char* outcome = report == nullptr ? "retried -%0 " : "failed -%0 ";
+  if (result >= 0) {
+    outcome = report != nullptr && report->revalidated ? "revalidated %0" : "kept %0";
+  } else if (result == kInstalledIsNewer) {
+    outcome = "older %1";
+  } else if (result == kSignatureRefused || result == kWrongProgram || result == kNotAProgram) {
+    outcome = "refused -%0 ";
+  }
+  const char* words = result >= 0 || result == kInstalledIsNewer ? "" : EndWords(seen.end);
+  const char* const texts[] = {FileNameIn(file_path.c_str()), url, outcome, words,
+                               report != nullptr ? report->name.c_str() : ""};
+  // '<' follows ';': value 12.
+  return Fill(report != nullptr && result < 0 && seen.retry_after >= 0
+                  ? "%s %s %p%p (retry after %< s)\r\n"
+                  : "%s %s %p%p\r\n",
+              values, sizeof(values) / sizeof(values[0]), texts);
 }
 
 }  // namespace
@@ -102,32 +146,12 @@ NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& progra
 NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
                                  DownloadResult result, const DownloadReport& report,
                                  const DownloadLimits& limits) {
-  const std::uint32_t values[] = {
-      static_cast<std::uint32_t>(result < 0 ? -result : result),
-      report.received,
-      report.expected,
-      report.window_bytes,
-      report.status,
-      report.error,
-      static_cast<std::uint32_t>(limits.stall_seconds),
-      static_cast<std::uint32_t>(limits.max_bytes),
-      static_cast<std::uint32_t>(report.version >> 48),
-      static_cast<std::uint32_t>(report.version >> 32) & 0xFFFF,
-      static_cast<std::uint32_t>(report.version >> 16) & 0xFFFF,
-      static_cast<std::uint32_t>(report.version) & 0xFFFF,
-  };
-  const char* outcome = "failed -%0 ";
-  if (result >= 0) {
-    outcome = report.revalidated ? "revalidated %0" : "kept %0";
-  } else if (result == kInstalledIsNewer) {
-    outcome = "older %1";
-  } else if (result == kSignatureRefused || result == kWrongProgram) {
-    outcome = "refused -%0 ";
+  NarrowString lines;
+  for (std::int32_t at = 0; at < report.retried_count && at < kMostAttempts - 1; ++at) {
+    const AttemptReport& retried = report.retried[at];
+    lines = lines + ComposeAttemptLine(file_path, url, retried.result, retried, nullptr, limits);
   }
-  const char* words = result >= 0 || result == kInstalledIsNewer ? "" : EndWords(report.end);
-  const char* const texts[] = {FileNameIn(file_path.c_str()), url, outcome, words,
-                               report.name.c_str()};
-  return Fill("%s %s %p%p\r\n", values, sizeof(values) / sizeof(values[0]), texts);
+  return lines + ComposeAttemptLine(file_path, url, result, report, &report, limits);
 }
 
 NarrowString ComposeHandOffLine(const NarrowString& program, const char* option) {

@@ -26,6 +26,9 @@ constexpr DownloadResult kWrongProgram = -7;  // Signed, but not the program of 
 // Not a failure: the download was signed and of the right program, but older
 // than the verified file already at the target, which stays and is current.
 constexpr DownloadResult kInstalledIsNewer = -8;
+// The body does not start like a Windows program (MZ, then PE\0\0 where it
+// points): an error page served as a program, say.
+constexpr DownloadResult kNotAProgram = -9;
 
 // The largest body a download can report.
 constexpr DownloadResult kLargestDownload = INT32_MAX;
@@ -35,11 +38,16 @@ constexpr DownloadResult kLargestDownload = INT32_MAX;
 // window of `stall_seconds` after the request; from then on every window
 // must bring at least `min_rate` x `stall_seconds` bytes of body, except
 // the one in which the body ends; and the body may not pass `max_bytes`.
+// A download makes at most `attempts` attempts, each held to those rules,
+// with at most kMostRetryWaitSeconds of waits between them in all.
 struct DownloadLimits {
   std::int32_t stall_seconds;  // 1 to 3600.
   std::int32_t min_rate;       // Bytes a second, at least 1.
   DownloadResult max_bytes;    // 1 to kLargestDownload.
+  std::int32_t attempts = 3;   // 1 to kMostAttempts.
 };
+constexpr std::int32_t kMostAttempts = 3;
+constexpr std::int32_t kMostRetryWaitSeconds = 10;
 
 // A file version as VS_FIXEDFILEINFO holds it: four 16-bit parts, most
 // significant first, so that numeric order is version order (1.10 > 1.2).
@@ -59,8 +67,8 @@ constexpr FileVersion kAnyVersion = 0;
 // is unchanged. Empty: none.
 using DownloadConditions = NarrowString;
 
-// What ended a download, for the run's record; its result alone says
-// whether the file was kept.
+// What ended an attempt of a download, for the run's record; its result
+// alone says whether the file was kept.
 enum class DownloadEnd : std::uint8_t {
   kKept,               // The body was kept, or on a 304 the file as it was.
   kNoSession,          // No WinINet, transfer or session.
@@ -82,23 +90,34 @@ enum class DownloadEnd : std::uint8_t {
   kWrongName,          // Its OriginalFilename is `name`.
   kBelowFloor,         // Its version, `version`, is below the floor.
   kOlder,              // Older than the verified file on disk, which stays.
+  kNoPeImage,          // The body does not start like a Windows program.
+  kBadRange,           // `status` (a 206 or 416) does not continue byte `received`.
 };
 
-// What a download saw, beside its result.
-struct DownloadReport {
+// What one attempt of a download saw.
+struct AttemptReport {
+  DownloadResult result = kSessionFailed;
+  DownloadEnd end = DownloadEnd::kNoSession;
+  std::uint32_t status = 0;        // The answer's HTTP status, once one came.
+  std::uint32_t received = 0;      // Bytes of the whole body in hand.
+  std::uint32_t expected = 0;      // The whole body's announced length, when cut short.
+  std::uint32_t window_bytes = 0;  // What the window that was too slow brought.
+  DWORD error = 0;                 // WinINet's error, when no connection.
+  std::int32_t retry_after = -1;   // The seconds a Retry-After asked for; -1: none.
+};
+
+// What a download saw, beside its result: its last attempt's report, and
+// those of the attempts that were followed by another, in order.
+struct DownloadReport : AttemptReport {
   // A 304 to the conditions sent: the file at the target was kept as it was.
   bool revalidated = false;
   // The conditions that ask for the body of this answer (a 2xx or a 304)
   // again only when it changed; empty when it had no validator.
   DownloadConditions conditions;
-  DownloadEnd end = DownloadEnd::kNoSession;
-  std::uint32_t status = 0;        // The answer's HTTP status, once one came.
-  std::uint32_t received = 0;      // Body bytes received.
-  std::uint32_t expected = 0;      // The announced length, when cut short.
-  std::uint32_t window_bytes = 0;  // What the window that was too slow brought.
-  DWORD error = 0;                 // WinINet's error, when no connection.
-  NarrowString name;               // The OriginalFilename, when wrongly named.
-  FileVersion version = 0;         // The file's version, when below the floor.
+  NarrowString name;        // The OriginalFilename, when wrongly named.
+  FileVersion version = 0;  // The file's version, when below the floor.
+  std::int32_t retried_count = 0;
+  AttemptReport retried[kMostAttempts - 1];
 };
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
@@ -133,7 +152,18 @@ void CreateDirectoryChain(NarrowString path);
 // up on before its answer ended returns at once, however long the server
 // goes on: it leaves its session and request open, and WinINet may go on
 // with an operation given up on, without harm, for the rest of the process.
-// The file is replaced only when the whole body arrived with a 2xx status.
+// A failure that another attempt may not meet (no connection, a reset or a
+// body cut short, a 5xx, 408 or 429) is tried again, up to
+// `limits.attempts` in all: 1 s later, then 2 s, or after the seconds a
+// Retry-After asks for, but never when the waits would pass
+// kMostRetryWaitSeconds. After no connection at all (the name did not
+// resolve, nothing accepted, or a reset before any answer) the next attempt
+// comes at once, and it and the rest of the download go through the
+// system's proxy settings (INTERNET_OPEN_TYPE_PRECONFIG). A body broken off under a strong ETag or a
+// Last-Modified is continued with Range and If-Range, and only a 206 that
+// continues exactly that body is appended to it; any other answer drops it.
+// The file is replaced only when the whole body arrived with a 2xx status
+// and starts like a Windows program (else kNotAProgram).
 // Non-empty `conditions` (those kept with the file now at `file_path`) are
 // sent with the request; a 304 to them keeps that file as it is, counts as a
 // download of its size and sets `report->revalidated`. A 304 to a request

@@ -54,12 +54,16 @@ def report(title, prefix, probe, served, code, server):
     print(f"\n=== {title} ===")
     print("Download server saw:")
     requests = server.requests
-    for (method, path, agent), (_, inm, ims), revalidated in zip(
-            requests, server.conditions, server.revalidated):
+    for (method, path, agent), (_, inm, ims), (_, ranged, if_range), revalidated, (_, status, size) \
+            in zip(requests, server.conditions, server.ranges, server.revalidated, server.sent):
         asked = "".join(f", {name}: {value}" for name, value in
-                        (("If-None-Match", inm), ("If-Modified-Since", ims)) if value)
+                        (("If-None-Match", inm), ("If-Modified-Since", ims), ("Range", ranged),
+                         ("If-Range", if_range)) if value)
+        whole = len(served.get(path, b""))
         sent = ("304 Not Modified: revalidated, 0 bytes" if revalidated else
-                f"{len(served.get(path, b''))} bytes, sha256 {short_hash(served[path])}")
+                f"{status}, {size} of {whole} bytes" +
+                (f", sha256 {short_hash(served[path])}" if size == whole else
+                 ": the rest" if status == 206 else ", then the connection was reset"))
         print(f"  {method} {path}  (User-Agent: {agent}{asked})  -> {sent}")
     if not requests:
         print("  no requests")
@@ -115,11 +119,11 @@ def main():
         exe = prefix.install_launcher(launcher)
         print(f"Launcher: {launcher.name}, {launcher.stat().st_size} bytes, run from "
               f"C:\\users\\{prefix.desktop().parent.name}\\Downloads")
-        def run(title, launcher_exe, served_now, tls=None, kind="ok", etag=None):
+        def run(title, launcher_exe, served_now, tls=None, kind="ok", etag=None, breaks=()):
             # Forget the previous run's updater record.
             for record in prefix.drive_c.glob("Program Files (x86)/*/*/updater_started.txt"):
                 record.unlink()
-            with DownloadServer({path: Answer(kind, body, etag=etag)
+            with DownloadServer({path: Answer(kind, body, etag=etag, breaks=breaks)
                                  for path, body in served_now.items()}, tls=tls) as server:
                 code, _ = progress(f"{title}: running the launcher under Wine",
                                    lambda: prefix.run(launcher_exe))
@@ -131,6 +135,13 @@ def main():
         run("Run 1: first install", exe, served, etag=etag)
         run("Run 2: repeat run, nothing changed on the server", exe, served, etag=etag)
 
+        # A new 2.25 MB updater whose connection is reset 700,000 bytes in:
+        # the next attempt asks for the rest under its ETag.
+        served = dict(served, **{"/client/tmp_updater.bin":
+                                 updater + b"\0" * (2250000 - len(updater))})
+        run("Run 3: a new updater, its connection reset 700,000 bytes in", exe, served,
+            etag='"2250000"', breaks=[700000])
+
         # A server that stops sending: the shipped build waits a minute
         # (DOWNLOAD_STALL_SECONDS=60) before it gives up, so this run uses the
         # same launcher built with a short window.
@@ -141,13 +152,13 @@ def main():
               f"DOWNLOAD_STALL_SECONDS={WINDOW_SECONDS} (the shipped default is 60)")
         before = prefix.read(updater_path)
         start = time.monotonic()
-        run("Run 3: the server sends 5000 bytes of the updater, then nothing", short_window_exe,
+        run("Run 4: the server sends 5000 bytes of the updater, then nothing", short_window_exe,
             {"/client/tmp_updater.bin": updater}, kind="stall")
         print(f"Given up on: the run ended after {time.monotonic() - start:.0f} s, Wine's start "
               f"included (the window is {WINDOW_SECONDS} s; the server would have held on for "
               f"a minute). "
-              + ("updater.exe is still the one Run 2 left; without a whole updater the "
-                 "launcher writes nothing to the registry but its record (the rest is Run 2's) and "
+              + ("updater.exe is still the one Run 3 left; without a whole updater the "
+                 "launcher writes nothing to the registry but its record (the rest is Run 3's) and "
                  "starts no updater"
                  if prefix.read(updater_path) == before else "UPDATER.EXE CHANGED"))
 
@@ -185,18 +196,18 @@ def main():
 
         tls = (keys / "localhost.pem", keys / "localhost.key")
         before = prefix.read(updater_path)
-        run("Run 4: signed build, served an updater altered after signing", signed_exe,
+        run("Run 5: signed build, served an updater altered after signing", signed_exe,
             {"/client/tmp_updater.bin": bytes(altered)}, tls=tls)
-        print("Refused: updater.exe is byte-identical to the one Run 2 left"
+        print("Refused: updater.exe is byte-identical to the one Run 3 left"
               if prefix.read(updater_path) == before else "NOT REFUSED: updater.exe changed")
 
         current = (keys / "updater.pinned.exe").read_bytes()
-        run("Run 5: signed build, served the signed updater 1.2", signed_exe,
+        run("Run 6: signed build, served the signed updater 1.2", signed_exe,
             {"/client/tmp_updater.bin": current}, tls=tls)
         print("Kept: updater.exe is the signed 1.2 (the unsigned one on disk held nothing back)"
               if prefix.read(updater_path) == current else "NOT KEPT: updater.exe is not 1.2")
 
-        run("Run 6: signed build, served an older signed updater 1.1", signed_exe,
+        run("Run 7: signed build, served an older signed updater 1.1", signed_exe,
             {"/client/tmp_updater.bin": (keys / "updater-1.1.pinned.exe").read_bytes()}, tls=tls)
         print("Not kept: updater.exe is still the signed 1.2, and that is the updater started"
               if prefix.read(updater_path) == current else "ROLLED BACK: updater.exe changed")

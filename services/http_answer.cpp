@@ -25,6 +25,28 @@ NarrowString ConditionOn(const WinInetApi& wininet, HINTERNET request, DWORD hea
   return NarrowString(line);
 }
 
+// Past any length a download can take: kLargestDownload + 1.
+constexpr std::uint32_t kPastAnyLength = 0x80000000;
+
+// Reads the decimal number at `*at` and moves past it; -1 when no digit is
+// there. Anything past kLargestDownload reads as kPastAnyLength, in 32-bit
+// arithmetic (i686 then needs no 64-bit multiplication).
+std::int64_t ReadDecimal(const char** at) {
+  if (**at < '0' || **at > '9') return -1;
+  std::uint32_t value = 0;
+  for (; **at >= '0' && **at <= '9'; ++*at) {
+    value = value <= kPastAnyLength / 10 ? value * 10 + static_cast<std::uint32_t>(**at - '0')
+                                         : kPastAnyLength;
+  }
+  return value < kPastAnyLength ? value : kPastAnyLength;
+}
+
+// The text of `header`, when it fits `size` bytes with its NUL.
+bool QueryText(const WinInetApi& wininet, HINTERNET request, DWORD header, char* text, DWORD size) {
+  --size;
+  return wininet.HttpQueryInfoA(request, header, text, &size, nullptr);
+}
+
 }  // namespace
 
 DWORD AnswerStatus(const WinInetApi& wininet, HINTERNET request) {
@@ -64,22 +86,46 @@ bool KeptItsSecurity(const WinInetApi& wininet, HINTERNET request, const NarrowS
 
 std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request) {
   char text[64] = {};
-  DWORD size = sizeof(text) - 1;
-  if (!wininet.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+  if (!QueryText(wininet, request, HTTP_QUERY_CONTENT_LENGTH, text, sizeof(text))) {
     return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? kUnknownLength : kMalformedLength;
   }
-  if (text[0] == '\0') return kMalformedLength;
-  std::int64_t length = 0;
-  for (const char* digit = text; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return kMalformedLength;
-    // Below 10^17 one more digit cannot overflow; at or above it the length
-    // is past any cap, and INT64_MAX says so (with no 64-bit division).
-    length = length < 100000000000000000 ? length * 10 + (*digit - '0') : INT64_MAX;
-  }
-  return length;
+  const char* at = text;
+  const std::int64_t length = ReadDecimal(&at);
+  return length < 0 || *at != '\0' ? kMalformedLength : length;
 }
 
 DownloadConditions AnswerConditions(const WinInetApi& wininet, HINTERNET request) {
   return ConditionOn(wininet, request, HTTP_QUERY_ETAG, "If-None-Match: ") +
          ConditionOn(wininet, request, HTTP_QUERY_LAST_MODIFIED, "If-Modified-Since: ");
+}
+
+DownloadConditions ResumeCondition(const WinInetApi& wininet, HINTERNET request) {
+  // A weak ETag promises no byte-for-byte equality: never splice under one.
+  NarrowString tag = ConditionOn(wininet, request, HTTP_QUERY_ETAG, "If-Range: ");
+  if (!tag.empty() && std::strncmp(tag.c_str() + 10, "W/", 2) != 0) return tag;
+  return ConditionOn(wininet, request, HTTP_QUERY_LAST_MODIFIED, "If-Range: ");
+}
+
+bool ContinuesAt(const WinInetApi& wininet, HINTERNET request, std::int64_t first,
+                 std::int64_t* total) {
+  char text[96] = {};
+  if (!QueryText(wininet, request, HTTP_QUERY_CONTENT_RANGE, text, sizeof(text)) ||
+      std::strncmp(text, "bytes ", 6) != 0) {
+    return false;
+  }
+  const char* at = text + 6;
+  if (ReadDecimal(&at) != first || *at++ != '-') return false;
+  const std::int64_t last = ReadDecimal(&at);
+  if (last < first || last == kPastAnyLength || *at++ != '/') return false;
+  *total = ReadDecimal(&at);
+  return *at == '\0' && *total == last + 1;
+}
+
+std::int32_t RetryAfterSeconds(const WinInetApi& wininet, HINTERNET request) {
+  char text[64] = {};
+  if (!QueryText(wininet, request, HTTP_QUERY_RETRY_AFTER, text, sizeof(text))) return -1;
+  const char* at = text;
+  const std::int64_t seconds = ReadDecimal(&at);
+  if (seconds < 0 || *at != '\0') return -1;
+  return seconds < 1000000 ? static_cast<std::int32_t>(seconds) : 1000000;
 }

@@ -28,7 +28,8 @@ bool SentHeaders(const WinInetApi& wininet, HINTERNET request);
 bool KeptItsSecurity(const WinInetApi& wininet, HINTERNET request, const NarrowString& url);
 
 // The announced Content-Length, kUnknownLength or kMalformedLength (WinINet
-// passes "10000x", "-1", "1e3" and "" through). Past INT64_MAX is INT64_MAX.
+// passes "10000x", "-1", "1e3" and "" through). Any length past
+// kLargestDownload reads as kLargestDownload + 1.
 std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request);
 
 // The conditions that ask for this answer's body again only when it
@@ -36,3 +37,19 @@ std::int64_t AnnouncedLength(const WinInetApi& wininet, HINTERNET request);
 // lines, each value as sent. A missing validator, or one too long or holding
 // a control character to be sent back, gives no line.
 DownloadConditions AnswerConditions(const WinInetApi& wininet, HINTERNET request);
+
+// "If-Range: <value>\r\n", which asks for the rest of this answer's body
+// only while the body is still the same: its strong ETag, or failing one
+// its Last-Modified, as sent (within the limits of AnswerConditions); empty
+// when it has neither, and a body broken off cannot be continued.
+DownloadConditions ResumeCondition(const WinInetApi& wininet, HINTERNET request);
+
+// True when the answer's Content-Range is "bytes <first>-<last>/<total>"
+// with <first> at `first` and <last> + 1 = <total>, the whole body's length,
+// which it stores in `*total`: a part that runs to the end of the body.
+bool ContinuesAt(const WinInetApi& wininet, HINTERNET request, std::int64_t first,
+                 std::int64_t* total);
+
+// The seconds the answer's Retry-After asks for, up to 1000000; -1 when it
+// has none, or an HTTP-date (no clock is trusted to wait for one).
+std::int32_t RetryAfterSeconds(const WinInetApi& wininet, HINTERNET request);

@@ -26,12 +26,20 @@ std::string TestKeyFile(const std::string& name) {
 
 // A 2-second window, so that the rows with stalled servers end quickly.
 constexpr DownloadLimits kTestLimits = {2, 1024, kLargestDownload};
+// One attempt: for rows about one answer, not about what follows it.
+constexpr DownloadLimits kOneAttempt = {2, 1024, kLargestDownload, 1};
 
+// `size` bytes that, from 68 on, start like a Windows program, as every
+// body a download keeps must: "MZ", and "PE\0\0" at 0x40, where 0x3C says.
 std::string Body(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 131 + 7) % 251);
+  if (size >= 0x44) body.replace(0, 2, "MZ").replace(0x3C, 8, std::string("\x40\0\0\0PE\0\0", 8));
   return body;
 }
+
+// A small body a download keeps.
+const std::string kNew = Body(300);
 
 // The head of a chunked answer, and one chunk of it.
 const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -88,18 +96,38 @@ TEST_F(DownloadTest, StoresBodyAndCountsItsBytes) {
 }
 
 TEST_F(DownloadTest, SendsOneGetWithTheLauncherAgent) {
-  ScriptedHttpServer server({HttpAnswer(200, "x")});
-  ASSERT_EQ(Download(server), 1);
+  ScriptedHttpServer server({HttpAnswer(200, kNew)});
+  ASSERT_EQ(Download(server), 300);
   ASSERT_EQ(server.Requests().size(), 1u);
   const std::string request = server.Requests()[0];
   EXPECT_EQ(request.rfind("GET /client/tmp_updater.bin HTTP/1.1\r\n", 0), 0u) << request;
   EXPECT_NE(request.find("\r\nUser-Agent: Orvinta Launcher\r\n"), std::string::npos) << request;
 }
 
-TEST_F(DownloadTest, EmptyBodyGivesEmptyFile) {
-  ScriptedHttpServer server({HttpAnswer(200, "")});
-  EXPECT_EQ(Download(server), 0);
-  EXPECT_EQ(ReadFileBytes(target_), "");
+// Only what starts like a Windows program replaces one: an error page or a
+// captive portal's served with 200, an empty body, or one whose PE header
+// lies elsewhere, never does.
+TEST_F(DownloadTest, BodyThatIsNoProgramNeverReplacesOne) {
+  std::string elsewhere = Body(5000);
+  elsewhere[0x3C] = 0x50;  // Points past "PE\0\0".
+  std::string beyond = Body(5000);
+  beyond.replace(0x3C, 4, std::string("\x88\x13\0\0", 4));  // 5000: past the end.
+  const std::pair<const char*, std::string> rows[] = {
+      {"an HTML page", "<html>" + std::string(5000, 'e') + "</html>"},
+      {"an empty body", ""},
+      {"MZ alone", "MZ"},
+      {"MZ and a PE header elsewhere", elsewhere},
+      {"MZ and a PE header past the end", beyond},
+  };
+  for (const auto& [what, body] : rows) {
+    SCOPED_TRACE(what);
+    ScriptedHttpServer server({HttpAnswer(200, body)});
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), kNotAProgram);
+    EXPECT_EQ(report_.end, DownloadEnd::kNoPeImage);
+    ASSERT_EQ(server.Requests().size(), 1u) << "refused, never retried";
+    ExpectPreviousFileAlone();
+  }
 }
 
 TEST_F(DownloadTest, BodyWithoutLengthIsTakenUntilClose) {
@@ -119,6 +147,8 @@ TEST_F(DownloadTest, ErrorStatusIsAFailedRequestWhateverThePageSize) {
     EXPECT_EQ(Download(server), kRequestFailed);
     EXPECT_EQ(report_.end, DownloadEnd::kBadStatus);
     EXPECT_EQ(report_.status, static_cast<std::uint32_t>(status));
+    // Only a 5xx may be another attempt's luck.
+    EXPECT_EQ(server.Requests().size(), status == 500 ? 3u : 1u);
     ExpectPreviousFileAlone();
   }
 }
@@ -128,6 +158,8 @@ TEST_F(DownloadTest, BodyCutShortOfItsLengthIsAFailedRead) {
   ScriptedHttpServer server({{head + Body(5000), false}});
   PlacePreviousFile();
   EXPECT_EQ(Download(server), kReadFailed);
+  EXPECT_EQ(report_.end, DownloadEnd::kCutShort);
+  EXPECT_EQ(server.Requests().size(), 3u);
   ExpectPreviousFileAlone();
 }
 
@@ -144,8 +176,197 @@ TEST_F(DownloadTest, ResetConnectionIsAFailedRead) {
     SCOPED_TRACE(what);
     ScriptedHttpServer server({{sent, true, {{sent.size(), 300}}}});
     PlacePreviousFile();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Download(server), kReadFailed);
+    EXPECT_EQ(report_.end, DownloadEnd::kReadError);
+    // Reset on every attempt: three, 1 s and 2 s apart, and then no more.
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(report_.retried_count, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
     ExpectPreviousFileAlone();
+  }
+}
+
+// What a retry sees, row by row: the n-th request gets the n-th answer.
+// Only a failure another attempt may not meet is tried again, after 1 s,
+// then 2 s, or as long as a Retry-After of at most 10 s asks.
+TEST_F(DownloadTest, TransientFailuresAreTriedAgain) {
+  const std::string body = Body(8000);
+  const ScriptedAnswer whole = HttpAnswer(200, body);
+  auto status = [](const std::string& line, const std::string& headers = "") {
+    return ScriptedAnswer("HTTP/1.1 " + line + "\r\n" + headers + "Content-Length: 4\r\n\r\nbusy");
+  };
+  struct Row {
+    const char* what;
+    std::vector<ScriptedAnswer> answers;
+    DownloadResult expected;
+    size_t requests;
+    int least_ms;  // The waits the row must have made.
+    int most_ms;
+  };
+  const Row rows[] = {
+      {"a 503, then the file", {status("503 Busy"), whole}, 8000, 2, 1000, 4000},
+      {"a 408, then the file", {status("408 Timeout"), whole}, 8000, 2, 1000, 4000},
+      {"a 429 asking for 2 s, then the file",
+       {status("429 Slow down", "Retry-After: 2\r\n"), whole},
+       8000,
+       2,
+       2000,
+       5000},
+      {"a Retry-After as a date waits as if none",
+       {status("503 Busy", "Retry-After: Fri, 31 Dec 2027 23:59:59 GMT\r\n"), whole},
+       8000,
+       2,
+       1000,
+       4000},
+      {"always a 503: three requests, 1 s and 2 s apart",
+       {status("503 Busy")},
+       kRequestFailed,
+       3,
+       3000,
+       6000},
+      {"a 503 asking for an hour: not tried again",
+       {status("503 Busy", "Retry-After: 3600\r\n"), whole},
+       kRequestFailed,
+       1,
+       0,
+       1500},
+      {"two waits of 6 s would pass 10 s",
+       {status("503 Busy", "Retry-After: 6\r\n"), status("503 Busy", "Retry-After: 6\r\n"), whole},
+       kRequestFailed,
+       2,
+       6000,
+       9000},
+      {"a 404: one request", {status("404 Gone"), whole}, kRequestFailed, 1, 0, 1500},
+      {"a 416 to no range: one request", {status("416 No"), whole}, kRequestFailed, 1, 0, 1500},
+      // No connection at all: tried again at once, through the proxy
+      // settings (none here: direct again).
+      {"a reset before any answer, then the file", {{"", true}, whole}, 8000, 2, 0, 900},
+      {"a close before any answer, then the file", {{"", false}, whole}, 8000, 2, 0, 900},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScriptedHttpServer server(row.answers);
+    PlacePreviousFile();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Download(server), row.expected);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(server.Requests().size(), row.requests);
+    EXPECT_EQ(report_.retried_count, static_cast<int>(row.requests) - 1);
+    EXPECT_GE(took, std::chrono::milliseconds(row.least_ms));
+    EXPECT_LT(took, std::chrono::milliseconds(row.most_ms));
+    if (row.expected > 0) {
+      EXPECT_TRUE(ReadFileBytes(target_) == body) << "the kept file is not what was sent";
+      EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+    } else {
+      ExpectPreviousFileAlone();
+    }
+  }
+  // What was not waited for is reported, for the record.
+  ScriptedHttpServer hour({status("503 Busy", "Retry-After: 3600\r\n")});
+  EXPECT_EQ(Download(hour), kRequestFailed);
+  EXPECT_EQ(report_.retry_after, 3600);
+}
+
+// A body broken off is continued where it broke, but only under a strong
+// validator and only by a 206 that continues exactly it: never spliced
+// from another body or another place. The whole file is byte-exact.
+TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
+  const std::string body = Body(60000);
+  const std::string other = Body(61000).replace(100, 5, "other");
+  const std::string date = "Tue, 08 Dec 2026 10:00:00 GMT";
+  // The first 30000 bytes under `validators`, then a reset.
+  auto broken = [&](const std::string& validators) {
+    const std::string sent = "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: 60000\r\n\r\n" +
+                             body.substr(0, 30000);
+    return ScriptedAnswer(sent, true, {{sent.size(), 300}});
+  };
+  auto rest = [&](const std::string& validators, size_t skew = 0, const std::string& of = "") {
+    ScriptedAnswer answer("");
+    answer.whole = of.empty() ? body : of;
+    answer.range_headers = validators;
+    answer.range_skew = skew;
+    return answer;
+  };
+  ScriptedAnswer chunked(kChunkedHead.substr(0, kChunkedHead.size() - 2) + "ETag: \"c1\"\r\n\r\n" +
+                             Chunk(body.substr(0, 20000)) + Chunk(body.substr(20000, 10000)),
+                         true, {});
+  chunked.pauses.push_back({chunked.bytes.size(), 300});
+  const std::string etag = "ETag: \"v1\"\r\n";
+  // The same edge as the conditions a kept body is asked for with.
+  const std::string longest = "\"" + std::string(509, 'a') + "\"";
+  struct Row {
+    const char* what;
+    std::vector<ScriptedAnswer> answers;
+    std::string if_range;  // Of the second request; "" when it asks for the whole.
+    std::string kept;
+    size_t requests;
+  };
+  const Row rows[] = {
+      {"a strong ETag", {broken(etag), rest(etag)}, "\"v1\"", body, 2},
+      {"a Last-Modified", {broken("Last-Modified: " + date + "\r\n"), rest("")}, date, body, 2},
+      {"a strong ETag before a Last-Modified",
+       {broken(etag + "Last-Modified: " + date + "\r\n"), rest(etag)},
+       "\"v1\"",
+       body,
+       2},
+      {"a chunked body under a strong ETag",
+       {chunked, rest("ETag: \"c1\"\r\n")},
+       "\"c1\"",
+       body,
+       2},
+      {"a weak ETag alone: the whole again", {broken("ETag: W/\"v1\"\r\n"), rest("")}, "", body, 2},
+      {"the longest ETag kept", {broken("ETag: " + longest + "\r\n"), rest("")}, longest, body, 2},
+      {"an ETag a byte longer: the whole again",
+       {broken("ETag: \"a" + longest.substr(1) + "\r\n"), rest("")},
+       "",
+       body,
+       2},
+      {"an ETag with a control character: the whole again",
+       {broken("ETag: \"a\x01b\"\r\n"), rest("")},
+       "",
+       body,
+       2},
+      {"no validator: the whole again", {broken(""), rest("")}, "", body, 2},
+      {"changed in between: the new body whole",
+       {broken(etag), HttpAnswer(200, other)},
+       "\"v1\"",
+       other,
+       2},
+      {"a 206 of another range, then the whole",
+       {broken(etag), rest(etag, 100), rest(etag)},
+       "\"v1\"",
+       body,
+       3},
+      {"a 416, then the whole", {broken(etag), HttpAnswer(416, ""), rest(etag)}, "\"v1\"", body, 3},
+      {"a 206 of a body of another length, then the whole",
+       {broken(etag), rest(etag, 0, other), rest(etag, 0, other)},
+       "\"v1\"",
+       other,
+       3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScriptedHttpServer server(row.answers);
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), static_cast<DownloadResult>(row.kept.size()));
+    EXPECT_TRUE(ReadFileBytes(target_) == row.kept) << "the kept file is not what was sent";
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+    const std::vector<std::string> heads = server.Requests();
+    ASSERT_EQ(heads.size(), row.requests);
+    EXPECT_EQ(heads[0].find("Range:"), std::string::npos) << heads[0];
+    const std::string& second = heads[1];
+    if (row.if_range.empty()) {
+      EXPECT_EQ(second.find("Range:"), std::string::npos) << second;
+    } else {
+      EXPECT_NE(second.find("\r\nRange: bytes="), std::string::npos) << second;
+      EXPECT_NE(second.find("\r\nIf-Range: " + row.if_range + "\r\n"), std::string::npos) << second;
+      EXPECT_EQ(second.find("If-None-Match"), std::string::npos) << second;
+    }
+    // After a range refused, the rest is asked for whole.
+    if (row.requests == 3) {
+      EXPECT_EQ(heads[2].find("Range:"), std::string::npos) << heads[2];
+    }
   }
 }
 
@@ -167,9 +388,9 @@ TEST_F(DownloadTest, MissingFolderFailsToOpenAndCreatesNothing) {
 
 TEST_F(DownloadTest, ReplacesAnExistingFileOnSuccess) {
   PlacePreviousFile();
-  ScriptedHttpServer server({HttpAnswer(200, "new")});
-  EXPECT_EQ(Download(server), 3);
-  EXPECT_EQ(ReadFileBytes(target_), "new");
+  ScriptedHttpServer server({HttpAnswer(200, kNew)});
+  EXPECT_EQ(Download(server), 300);
+  EXPECT_TRUE(ReadFileBytes(target_) == kNew);
 }
 
 // A repeat download asks with the conditions kept with its file, exactly as
@@ -189,7 +410,7 @@ TEST_F(DownloadTest, ConditionsGoOutAsKeptAndA304KeepsTheFile) {
   const Row rows[] = {
       {"a 304 to a weak ETag and a date", both, not_modified, true, 16},
       {"a 304 to a date alone", last_modified, not_modified, true, 16},
-      {"a changed file: its new body", both, HttpAnswer(200, "new"), true, 3},
+      {"a changed file: its new body", both, HttpAnswer(200, kNew), true, 300},
       {"a 304 with no file to keep", both, not_modified, false, kRequestFailed},
       {"a 304 to no condition", "", not_modified, true, kRequestFailed},
   };
@@ -212,21 +433,41 @@ TEST_F(DownloadTest, ConditionsGoOutAsKeptAndA304KeepsTheFile) {
     } else {
       EXPECT_NE(head.find("\r\n" + row.conditions), std::string::npos) << head;
     }
-    if (row.expected == 3) {
-      EXPECT_EQ(ReadFileBytes(target_), "new");
+    if (row.expected == 300) {
+      EXPECT_TRUE(ReadFileBytes(target_) == kNew);
     } else if (row.file_there) {
       ExpectPreviousFileAlone();
     } else {
       EXPECT_TRUE(folder_.Entries().empty());
     }
   }
+  // A kept file one byte past what a download can count (sparse, so it
+  // costs no disk) is no answer rather than a wrapped, negative size.
+  SCOPED_TRACE("a 304 for a kept file past the largest download");
+  HANDLE file = CreateFileA(target_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = std::int64_t{kLargestDownload} + 1;
+  EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+  CloseHandle(file);
+  ScriptedHttpServer server({not_modified});
+  EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                           both.c_str(), kTestLimits, &report_),
+            kRequestFailed);
+  EXPECT_FALSE(report_.revalidated);
+  EXPECT_EQ(report_.end, DownloadEnd::kBadStatus);
+  DeleteFileA(target_.c_str());
 }
 
 // What a kept body is asked for with next time: its answer's validators as
 // they came, weak ones too; none when there is none, or only one that
-// cannot be sent back.
+// cannot be sent back: too long, or holding a byte that could end or bend
+// the header line it goes back in.
 TEST_F(DownloadTest, AnswerValidatorsBecomeTheNextConditions) {
   const std::string date = "Tue, 08 Dec 2026 10:00:00 GMT";
+  // 511 bytes of value: the longest kept (512 with the NUL WinINet adds).
+  const std::string longest = "\"" + std::string(509, 'a') + "\"";
   const std::pair<std::string, std::string> rows[] = {
       {"ETag: \"abc\"\r\nLast-Modified: " + date + "\r\n",
        "If-None-Match: \"abc\"\r\nIf-Modified-Since: " + date + "\r\n"},
@@ -234,12 +475,19 @@ TEST_F(DownloadTest, AnswerValidatorsBecomeTheNextConditions) {
       {"Last-Modified: " + date + "\r\n", "If-Modified-Since: " + date + "\r\n"},
       {"", ""},
       {"ETag: \"" + std::string(600, 'a') + "\"\r\n", ""},
+      {"ETag: " + longest + "\r\n", "If-None-Match: " + longest + "\r\n"},
+      {"ETag: " + longest.substr(0, 1) + "a" + longest.substr(1) + "\r\n", ""},
+      {"ETag: \"a\x01b\"\r\nLast-Modified: " + date + "\r\n",
+       "If-Modified-Since: " + date + "\r\n"},
+      {"ETag: \"a\tb\"\r\n", ""},
+      {"ETag: \"abc\"\r\nLast-Modified: Tue, 08 Dec\x01 2026 10:00:00 GMT\r\n",
+       "If-None-Match: \"abc\"\r\n"},
   };
   for (const auto& [headers, conditions] : rows) {
     SCOPED_TRACE(headers);
     ScriptedHttpServer server(
-        {ScriptedAnswer("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n" + headers + "\r\nnew")});
-    EXPECT_EQ(Download(server), 3);
+        {ScriptedAnswer("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n" + headers + "\r\n" + kNew)});
+    EXPECT_EQ(Download(server), 300);
     EXPECT_EQ(Text(report_.conditions), conditions);
   }
 }
@@ -505,6 +753,8 @@ ScriptedAnswer HostileAnswer(std::mt19937& random, std::string* status_line) {
                             "HTTP/1.1 200"};
   std::string body(random() % 20000, '\0');
   for (char& byte : body) byte = static_cast<char>(random() % 256);
+  // Most bodies start like a program, and may be kept.
+  if (random() % 8 != 0) body = Body(body.size());
   std::string answer = statuses[random() % (sizeof(statuses) / sizeof(statuses[0]))];
   *status_line = answer;
   answer += "\r\n";
@@ -541,7 +791,7 @@ DownloadResult DownloadWithin(std::chrono::seconds bound, const std::string& url
                               const std::string& target) {
   auto download = std::async(std::launch::async, [&] {
     DownloadReport report;
-    return DownloadToFile(url.c_str(), target.c_str(), {}, kTestLimits, &report);
+    return DownloadToFile(url.c_str(), target.c_str(), {}, kOneAttempt, &report);
   });
   if (download.wait_for(bound) == std::future_status::timeout) {
     std::fprintf(stderr, "DownloadToFile hung on %s\n", url.c_str());
@@ -562,7 +812,7 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
         DownloadWithin(std::chrono::seconds(30), server.Url("/client/tmp_updater.bin"), target_);
     SCOPED_TRACE(round);
     ASSERT_TRUE(result >= 0 || result == kRequestFailed || result == kReadFailed ||
-                result == kFileWriteFailed)
+                result == kFileWriteFailed || result == kNotAProgram)
         << result;
     EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
     std::string stored = ReadFileBytes(target_);
@@ -578,7 +828,7 @@ TEST_F(DownloadTest, FuzzedAnswersGiveDefinedCodesAndLeaveOnlyTheTarget) {
     }
   }
   // The answers must reach both outcomes, or the fuzzing proves little.
-  EXPECT_GT(successes, 10);
+  EXPECT_GT(successes, 3);
   EXPECT_LT(successes, 110);
 }
 

@@ -41,6 +41,12 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
   wrong_name.name = "orvinta.exe";
   DownloadReport below = Ending(DownloadEnd::kBelowFloor);
   below.version = MakeFileVersion(1, 0, 65535, 7);
+  DownloadReport busy = status;
+  busy.status = 503;
+  busy.retry_after = 3600;
+  DownloadReport range = Ending(DownloadEnd::kBadRange);
+  range.status = 206;
+  range.received = 30000;
   struct Row {
     DownloadResult result;
     DownloadReport report;
@@ -69,6 +75,9 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
       {kReadFailed, cut, "failed -4 cut short: 5000 of 10000 bytes"},
       {kReadFailed, reset, "failed -4 read failed after 5120 bytes"},
       {kFileWriteFailed, Ending(DownloadEnd::kWriteFailed), "failed -5 write failed"},
+      {kNotAProgram, Ending(DownloadEnd::kNoPeImage), "refused -9 not a Windows program"},
+      {kRequestFailed, busy, "failed -2 HTTP 503 (retry after 3600 s)"},
+      {kRequestFailed, range, "failed -2 HTTP 206 does not continue byte 30000"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.outcome);
@@ -76,6 +85,25 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
                                        row.report, kLimits)),
               std::string("updater.exe ") + kUrl + " " + row.outcome + "\r\n");
   }
+}
+
+// Each attempt followed by another has a line of its own, in order, before
+// the download's, in a failed line's words; what it was told to wait is
+// not said, since it was waited for.
+TEST(RunRecordTest, EachRetriedAttemptHasALineBeforeTheDownloads) {
+  DownloadReport report = Ending(DownloadEnd::kKept);
+  report.retried_count = 2;
+  report.retried[0].result = kReadFailed;
+  report.retried[0].end = DownloadEnd::kReadError;
+  report.retried[0].received = 700000;
+  report.retried[1].result = kRequestFailed;
+  report.retried[1].end = DownloadEnd::kBadStatus;
+  report.retried[1].status = 503;
+  report.retried[1].retry_after = 2;
+  const std::string start = std::string("updater.exe ") + kUrl;
+  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 2250000, report, kLimits)),
+            start + " retried -4 read failed after 700000 bytes\r\n" + start +
+                " retried -2 HTTP 503\r\n" + start + " kept 2250000\r\n");
 }
 
 TEST(RunRecordTest, HeadingIsUtcToTheSecondWithTheProgramAndItsVersion) {

@@ -77,6 +77,34 @@ std::vector<std::string> ScriptedHttpServer::Requests() {
   return requests_;
 }
 
+std::vector<long long> ScriptedHttpServer::SentPerRequest() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sent_per_request_;
+}
+
+namespace {
+
+// `answer` as sent to `head`: made from its whole body when it has one.
+ScriptedAnswer AnswerTo(const std::string& head, ScriptedAnswer answer) {
+  if (answer.whole.empty()) return answer;
+  const size_t range = head.find("\r\nRange: bytes=");
+  const std::string& whole = answer.whole;
+  if (range == std::string::npos) {
+    answer.bytes = "HTTP/1.1 200 OK\r\n" + answer.range_headers +
+                   "Content-Length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole;
+    return answer;
+  }
+  const size_t from = std::stoul(head.substr(range + 15)) + answer.range_skew;
+  answer.bytes = "HTTP/1.1 206 Partial Content\r\n" + answer.range_headers +
+                 "Content-Range: bytes " + std::to_string(from) + "-" +
+                 std::to_string(whole.size() - 1) + "/" + std::to_string(whole.size()) +
+                 "\r\nContent-Length: " + std::to_string(whole.size() - from) + "\r\n\r\n" +
+                 whole.substr(from);
+  return answer;
+}
+
+}  // namespace
+
 void ScriptedHttpServer::Serve() {
   size_t next = 0;
   // Bounded: a test that never connects still ends within a minute.
@@ -102,8 +130,10 @@ void ScriptedHttpServer::Serve() {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(head);
     }
-    const ScriptedAnswer& answer = answers_[next < answers_.size() ? next : answers_.size() - 1];
+    const ScriptedAnswer answer =
+        AnswerTo(head, answers_[next < answers_.size() ? next : answers_.size() - 1]);
     ++next;
+    const long long sent_before = sent_;
     size_t sent = 0;
     bool open = true;
     for (size_t pause = 0; open && pause <= answer.pauses.size(); ++pause) {
@@ -131,6 +161,8 @@ void ScriptedHttpServer::Serve() {
       shutdown(client, SD_SEND);
     }
     closesocket(client);
+    std::lock_guard<std::mutex> lock(mutex_);
+    sent_per_request_.push_back(sent_ - sent_before);
   }
 }
 

@@ -32,13 +32,22 @@ struct ScriptedAnswer {
   // until it leaves or takes nothing for 3 s (at most 30 s): a body that
   // never ends.
   std::string repeated;
+  // When not empty, `bytes` is made from the request instead: for
+  // "Range: bytes=<k>-", a 206 with the rest of this whole body from byte
+  // k + `range_skew` (so a skew answers another range than the one asked
+  // for), else a 200 with all of it; `range_headers` (CRLF-terminated
+  // lines) follow the status line either way.
+  std::string whole;
+  std::string range_headers;
+  size_t range_skew = 0;
 };
 
 // "HTTP/1.1 <status>" with a Content-Length header and `body`.
 ScriptedAnswer HttpAnswer(int status, const std::string& body);
 
 // An HTTP server on 127.0.0.1 that answers each connection with the next
-// scripted answer (the last one repeats) and always closes, so a client never
+// scripted answer (the n-th request gets the n-th; the last one repeats)
+// and always closes, so a client never
 // waits on it longer than the script says. Every wait is bounded; it stops
 // when destroyed, cutting a pause short.
 class ScriptedHttpServer {
@@ -54,6 +63,8 @@ class ScriptedHttpServer {
   std::vector<std::string> Requests();
   // How many bytes of answers the system took from the server so far.
   long long Sent() const { return sent_; }
+  // The same for each request, in order.
+  std::vector<long long> SentPerRequest();
 
  private:
   void Serve();
@@ -64,6 +75,7 @@ class ScriptedHttpServer {
   volatile bool stopping_ = false;
   std::mutex mutex_;
   std::vector<std::string> requests_;
+  std::vector<long long> sent_per_request_;
   std::atomic<long long> sent_{0};
   std::thread thread_;
 };

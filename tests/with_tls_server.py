@@ -8,6 +8,7 @@ Usage: with_tls_server.py KEYS_DIR COMMAND [ARGS...]
 Both servers take free ports and stop when the command ends.
 """
 import os
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -15,7 +16,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent / "e2e"))
 from harness import Answer, DownloadServer  # noqa: E402
 
-BODY = b"served over the TLS test server " * 100
+# Starts like a Windows program (MZ, then PE\0\0 where 0x3C points), as
+# every kept body must.
+BODY = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0" + b"served over TLS " * 200
 
 
 def main():

@@ -18,9 +18,11 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PORT, PROTOCOL_NAME,  # noqa: E402
-                     RUN_TIMEOUT, SHORTCUT_NAME, TLS_PORT, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
-                     NginxServer, Prefix, expected_registration, link_points_at)
+import harness  # noqa: E402
+from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
+                     RUN_TIMEOUT, SHORTCUT_NAME, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
+                     NginxServer, Prefix, ResettingRelay, expected_registration, link_points_at,
+                     program_bytes)
 
 CLIENT_PATH = "/client/orvinta.exe"
 UPDATER_PATH = "/client/tmp_updater.bin"
@@ -41,15 +43,16 @@ class Scenario:
     def __init__(self, args, name):
         build = Path(args.build)
         e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
+        group = "" if args.group == 0 else str(args.group)
         self.probe = e2e / "registry_probe.exe"
         self.unsigned_client = (e2e / "sample_client.exe").read_bytes()
         if name.startswith("signed_"):
-            self.launcher_exe = e2e / "OrvintaLauncherSignedE2E.exe"
+            self.launcher_exe = e2e / f"OrvintaLauncherSignedE2E{group}.exe"
             self.updater = (self.keys / "updater.pinned.exe").read_bytes()
             self.client = (self.keys / "client.pinned.exe").read_bytes()
             self.tls = (self.keys / "localhost.pem", self.keys / "localhost.key")
         else:
-            self.launcher_exe = e2e / "OrvintaLauncherE2E.exe"
+            self.launcher_exe = e2e / f"OrvintaLauncherE2E{group}.exe"
             self.updater = (e2e / "recording_updater.exe").read_bytes()
             self.client = self.unsigned_client
             self.tls = None
@@ -59,7 +62,8 @@ class Scenario:
 
     def url(self, path):
         """The URL the launcher of this scenario fetches `path` from."""
-        return (f"https://localhost:{TLS_PORT}" if self.tls else f"http://127.0.0.1:{PORT}") + path
+        return (f"https://localhost:{harness.TLS_PORT}" if self.tls
+                else f"http://127.0.0.1:{harness.PORT}") + path
 
     def check(self, condition, what):
         if not condition:
@@ -81,7 +85,7 @@ class Scenario:
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
             self.prefix.wait()
             self.run_seconds = time.monotonic() - start
-        self.conditions = s.conditions
+        self.conditions, self.server = s.conditions, s
         return code, s.requests
 
     def forget_hand_off(self):
@@ -131,9 +135,10 @@ class Scenario:
         link = self.prefix.desktop() / SHORTCUT_NAME
         return link.read_bytes() if link.is_file() else None
 
-    def expect_installed_and_started(self, install_dir, code, requests, client_requested):
+    def expect_installed_and_started(self, install_dir, code, requests, client_requested,
+                                     updater_requests=1):
         wanted = [("GET", CLIENT_PATH, AGENT)] if client_requested else []
-        wanted.append(("GET", UPDATER_PATH, AGENT))
+        wanted += [("GET", UPDATER_PATH, AGENT)] * updater_requests
         self.check(requests == wanted, f"requests {requests} == {wanted}")
         self.check(code == 0, f"exit code {code} == 0 (the process became the updater)")
         self.check(self.prefix.read(install_dir + "\\updater.exe") == self.updater,
@@ -314,6 +319,107 @@ def nginx_revalidated(s):
             f"If-Modified-Since is sent too: {repeat['if_modified_since']}")
 
 
+def plant_install(s):
+    """Where a repeat run starts, without the first run: INSTALL recorded,
+    the client and an updater in place, no conditions kept."""
+    s.prefix.set_install(s.probe, 1, DEFAULT_DIR.encode() + b"\0")
+    folder = s.prefix.path(DEFAULT_DIR)
+    folder.mkdir(parents=True)
+    (folder / "orvinta.exe").write_bytes(s.client)
+    (folder / "updater.exe").write_bytes(s.updater)
+
+
+def resumed(size, cut):
+    """An updater of `size` bytes (the signed build: the signed large one)
+    whose connection is reset `cut` bytes into its body is continued with
+    Range and If-Range where it broke: a 206 brings the rest, the whole is
+    byte-exact, checked and handed off, and one file's worth is sent."""
+    def scenario(s):
+        if s.tls:
+            s.trust_test_ca()
+        plant_install(s)
+        if s.tls:
+            s.updater = (s.keys / "updater-large.pinned.exe").read_bytes()
+        else:
+            s.updater += b"\0" * (size - len(s.updater))
+        code, requests = s.launch(updater=Answer("ok", s.updater, etag='"r1"', breaks=[cut]))
+        s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False,
+                                       updater_requests=2)
+        ranges = s.server.ranges
+        asked = re.fullmatch(r"bytes=(\d+)-", (ranges[1][1] if len(ranges) > 1 else None) or "")
+        s.check(ranges[0][1] is None and asked is not None and 0 < int(asked.group(1)) <= cut and
+                ranges[1][2] == '"r1"', f"the second request asks for the rest under the ETag: "
+                f"{ranges}")
+        s.check([status for _, status, _ in s.server.sent] == [200, 206],
+                f"a 200 broken off, then a 206: {s.server.sent}")
+        s.check(s.server.body_bytes <= len(s.updater) * 1.01,
+                f"{s.server.body_bytes} body bytes sent for a {len(s.updater)}-byte updater")
+        broken = r"retried -4 (read failed after \d+|cut short: \d+ of %d) bytes" % len(s.updater)
+        s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} ") + broken,
+                        kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+    return scenario
+
+
+def updater_transient_faults(s):
+    """A connection reset before any answer, then a 503 asking for 2 s, then
+    the updater: three attempts, the wait asked for, and the hand-off; each
+    retry is in the record."""
+    plant_install(s)
+    code, requests = s.launch(updater=[Answer("drop"), Answer("status", b"busy", 503,
+                                                               headers=b"Retry-After: 2\r\n"),
+                                       Answer("ok", s.updater)])
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False,
+                                   updater_requests=3)
+    s.check(s.run_seconds >= 2, f"the run waited the 2 s asked for: {s.run_seconds:.1f} s")
+    line = re.escape(f"updater.exe {s.url(UPDATER_PATH)} ")
+    s.expect_record(line + "retried -2 no connection: error 12030", line + "retried -2 HTTP 503",
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
+def page_never_replaces_a_program(s):
+    """A captive portal's page served with 200 in place of each program: on
+    a first install no client is kept (the shortcut and the updater follow);
+    on the next run the updater stays as it was, and nothing is started."""
+    code, requests = s.launch(client=Answer("ok", BIG_PAGE))
+    s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client kept")
+    s.check(s.shortcut() is not None, "the shortcut is saved all the same")
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+    s.expect_record(re.escape(f"orvinta.exe {s.url(CLIENT_PATH)} refused -9 not a Windows program"),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+    s.forget_hand_off()
+    code, requests = s.launch(updater=Answer("ok", BIG_PAGE))
+    s.check(code == 1 and requests == [("GET", UPDATER_PATH, AGENT)],
+            f"exit code {code} == 1 after one request: {requests}")
+    s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == s.updater, "the updater stays as it was")
+    s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+    s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} refused -9 not a Windows program"),
+                    "exit 1")
+
+
+def nginx_resumed(s):
+    """nginx answers the resume itself: a relay resets its first answer
+    700,000 bytes in, and the launcher's Range and If-Range (with nginx's own
+    ETag) get nginx's 206, which is spliced on byte-exact."""
+    backend = harness.PORT + 3
+    nginx = NginxServer(s.prefix.root / "nginx", port=backend)
+    plant_install(s)
+    s.updater += b"\0" * (2250000 - len(s.updater))
+    (nginx.work / "html" / "client").mkdir(exist_ok=True)
+    (nginx.work / "html" / "client" / "tmp_updater.bin").write_bytes(s.updater)
+    with nginx, ResettingRelay(backend, 700000):
+        code, _ = s.prefix.run(s.launcher)
+        s.prefix.wait()
+    log = nginx.log()
+    requests = [("GET", entry["uri"], entry["agent"]) for entry in log]
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False,
+                                   updater_requests=2)
+    resume = log[-1] if len(log) == 2 else {}
+    s.check(resume.get("status") == "206" and resume.get("range", "").startswith("bytes=") and
+            resume.get("if_range") == log[0]["etag"] and
+            int(resume.get("body_bytes", 0)) < len(s.updater) - 600000,
+            f"nginx answered the rest, under its own ETag, with a 206: {log}")
+
+
 def recorded_directory(s):
     games = "C:\\Games\\ORVINTA"
     s.prefix.set_install(s.probe, 1, games.encode() + b"\0")
@@ -325,7 +431,7 @@ def recorded_directory(s):
 
 
 def updater_999_bytes(s):
-    code, requests = s.launch(updater=Answer("ok", b"u" * 999))
+    code, requests = s.launch(updater=Answer("ok", program_bytes(999)))
     s.check(code == 1, f"exit code {code} == 1")
     s.check(len(requests) == 2, f"client and updater requested: {requests}")
     s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
@@ -333,7 +439,7 @@ def updater_999_bytes(s):
 
 
 def updater_1000_bytes(s):
-    code, _ = s.launch(updater=Answer("ok", b"u" * 1000))
+    code, _ = s.launch(updater=Answer("ok", program_bytes(1000)))
     s.check(code == 1, f"exit code {code} == 1 (the hand-off fails: no program)")
     s.check(s.registry() == expected_registration(DEFAULT_DIR), "registration written and kept")
 
@@ -343,9 +449,10 @@ def code_page_1252(s):
     s.check(list(s.prefix.desktop().iterdir()) == [], "no shortcut on the desktop")
 
 
-def updater_fault(answer, outcome, server=True):
-    """The updater fails on a repeat run (its record's line ends in
-    `outcome`, a regular expression): nothing changes but the record."""
+def updater_fault(answer, outcome, server=True, attempts=1):
+    """The updater fails on a repeat run in `attempts` attempts (its record's
+    line ends in `outcome`, a regular expression, as do those of the
+    attempts retried): nothing changes but the record."""
     def scenario(s):
         if s.tls:
             s.trust_test_ca()
@@ -354,9 +461,13 @@ def updater_fault(answer, outcome, server=True):
         previous = s.prefix.read(DEFAULT_DIR + "\\updater.exe")
         s.prefix.delete_key("HKCR\\orvinta", s.launcher)
         s.prefix.path(DEFAULT_DIR + "\\updater_started.txt").unlink()
-        code, _ = s.launch(updater=answer_now, server=server)
+        code, requests = s.launch(updater=answer_now, server=server)
         if answer_now is not None and answer_now.kind == "stall":
             s.expect_given_up_on_in_time(stalls=1)
+        if server:
+            # So that a run Wine never started cannot pass for a failed download.
+            s.check(requests == [("GET", UPDATER_PATH, AGENT)] * attempts,
+                    f"{attempts} request(s) for the updater: {requests}")
         s.check(code == 1, f"exit code {code} == 1")
         s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == previous,
                 "the earlier updater.exe is byte-identical")
@@ -366,7 +477,9 @@ def updater_fault(answer, outcome, server=True):
         s.check(registry[PROTOCOL_NAME] is None and registry[COMMAND_NAME] is None,
                 "nothing new registered")
         s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
-        s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} ") + outcome, "exit 1")
+        line = re.escape(f"updater.exe {s.url(UPDATER_PATH)} ")
+        retried = [line + "retried " + outcome.split(" ", 1)[1]] * (attempts - 1)
+        s.expect_record(*retried, line + outcome, "exit 1")
     return scenario
 
 
@@ -567,7 +680,7 @@ def signed_redirect_to_http(s):
     """An https server that redirects to plain http gets nothing kept, even
     a file the pinned key signed: anyone on the path could have sent it."""
     s.trust_test_ca()
-    plain = "http://127.0.0.1:%d%s" % (PORT, UPDATER_PATH)
+    plain = "http://127.0.0.1:%d%s" % (harness.PORT, UPDATER_PATH)
     with DownloadServer({UPDATER_PATH: Answer("ok", s.updater)}) as downgraded:
         code, requests = s.launch(updater=Answer("redirect", plain.encode()))
     s.check(code == 1, f"exit code {code} == 1")
@@ -594,17 +707,27 @@ SCENARIOS = {
     "updater_1000_bytes": updater_1000_bytes,
     "code_page_1252": code_page_1252,
     "updater_404": updater_fault(Answer("status", BIG_PAGE, 404), "failed -2 HTTP 404"),
-    "updater_500": updater_fault(Answer("status", BIG_PAGE, 500), "failed -2 HTTP 500"),
+    "updater_500": updater_fault(Answer("status", BIG_PAGE, 500), "failed -2 HTTP 500", attempts=3),
+    "updater_retry_after_an_hour": updater_fault(
+        Answer("status", BIG_PAGE, 503, headers=b"Retry-After: 3600\r\n"),
+        r"failed -2 HTTP 503 \(retry after 3600 s\)"),
     "updater_cut": updater_fault(Answer("cut", b"c" * 5000),
-                                 r"failed -4 cut short: \d+ of 10000 bytes"),
+                                 r"failed -4 cut short: \d+ of 10000 bytes", attempts=3),
     # A reset may reach WinINet as an early end or as a failed read.
     "updater_reset": updater_fault(Answer("reset", b"r" * 5000),
-                                   r"failed -4 (cut short: \d+ of 10000|read failed after \d+) bytes"),
+                                   r"failed -4 (cut short: \d+ of 10000|read failed after \d+) bytes",
+                                   attempts=3),
+    "updater_resumed": resumed(2250000, 700000),
+    "updater_transient_faults": updater_transient_faults,
+    "page_never_replaces_a_program": page_never_replaces_a_program,
+    "nginx_resumed": nginx_resumed,
+    "signed_updater_resumed": resumed(0, 1300000),
     "updater_malformed_length": updater_fault(
         Answer("raw", b"HTTP/1.1 200 OK\r\nContent-Length: 10000x\r\n\r\n" + b"m" * 10000),
         "failed -2 malformed Content-Length"),
     "updater_disk_full": updater_disk_full,
-    "server_down": updater_fault(None, r"failed -2 no connection: error 12029", server=False),
+    "server_down": updater_fault(None, r"failed -2 no connection: error 12029", server=False,
+                                 attempts=3),
     "client_stalled": client_stalled,
     "install_dword": planted_install(4, b"\x01\x00\x00\x00"),
     "install_1025_bytes": planted_install(1, b"C" * 1024 + b"\0"),
@@ -642,7 +765,10 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--winerun", required=True)
     parser.add_argument("--scenario", required=True, choices=sorted(SCENARIOS))
+    parser.add_argument("--group", type=int, choices=(0, 1), default=0,
+                        help="the launchers and ports of this e2e group (two run at once)")
     args = parser.parse_args()
+    harness.use_group(args.group)
     print(f"scenario {args.scenario}")
     s = Scenario(args, args.scenario)
     try:

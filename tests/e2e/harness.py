@@ -3,7 +3,9 @@
 Shared by the end-to-end scenarios (e2e.py) and the demo (scripts/demo.py).
 Every wait is bounded and the server closes every connection it answers.
 """
+import fcntl
 import os
+import re
 import shutil
 import socket
 import socketserver
@@ -16,9 +18,16 @@ from pathlib import Path
 
 # The e2e and demo launchers are built for 127.0.0.1:28613, a port below
 # Linux's ephemeral range, so no test's client socket can be holding it; the
-# signed build for https://localhost:28614.
+# signed build for https://localhost:28614. A second group of e2e launchers
+# is built for 28623 and 28624, so that two scenarios can run at once.
 PORT = 28613
 TLS_PORT = 28614
+
+
+def use_group(group):
+    """Serves the launchers of e2e group `group` (0 or 1) from here on."""
+    global PORT, TLS_PORT
+    PORT, TLS_PORT = 28613 + 10 * group, 28614 + 10 * group
 INSTALL_KEY = "HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA"
 DEFAULT_DIR = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA"
 SHORTCUT_NAME = "\uc624\ube48\ud0c0\uba54\ub8e8\uc2a4.lnk"
@@ -38,18 +47,36 @@ class Answer:
     (announces 10000 bytes, sends 5000, resets the connection), "stall"
     (announces the body's length, sends 5000 bytes of it, then holds the
     connection silent for STALL_SECONDS or until the server stops), "redirect"
-    (302 to the URL in body), "raw" (body is the whole answer, head and all).
+    (302 to the URL in body), "raw" (body is the whole answer, head and all),
+    "drop" (resets the connection before any answer).
 
     An "ok" answer with an etag or a last_modified (the header values as
     sent) carries them, and answers a request whose If-None-Match is that
     ETag, or, without If-None-Match, whose If-Modified-Since is that date,
-    with 304 Not Modified and no body.
+    with 304 Not Modified and no body; a request with "Range: bytes=<k>-"
+    and an If-Range that is that ETag (or, without one, that date) gets a
+    206 with the rest of the body from byte k. `breaks`: the n-th request
+    of an "ok" answer, while there is an n-th number, gets only that many
+    bytes of its body and then a reset. `headers` are sent as they are.
     """
 
-    def __init__(self, kind="ok", body=b"", status=200, etag=None, last_modified=None, rate=None):
+    def __init__(self, kind="ok", body=b"", status=200, etag=None, last_modified=None, rate=None,
+                 breaks=(), headers=b""):
         self.kind, self.body, self.status = kind, body, status
         self.etag, self.last_modified = etag, last_modified
         self.rate = rate  # Bytes a second the body is paced at; None: at once.
+        self.breaks, self.headers = list(breaks), headers
+        self.served = 0  # Requests answered so far.
+
+    def range_from(self, range_header, if_range):
+        """The byte a request's Range asks the rest of the body from, or None
+        when it asks for no range or its If-Range no longer holds."""
+        match = re.fullmatch(r"bytes=(\d+)-", range_header or "")
+        validator = self.etag or self.last_modified
+        if self.kind != "ok" or not match or validator is None or if_range != validator:
+            return None
+        start = int(match.group(1))
+        return start if start < len(self.body) else None
 
     def not_modified(self, if_none_match, if_modified_since):
         if self.kind != "ok":
@@ -61,22 +88,28 @@ class Answer:
 
     def validator_headers(self):
         return (b"ETag: %s\r\n" % self.etag.encode() if self.etag else b"") + \
-            (b"Last-Modified: %s\r\n" % self.last_modified.encode() if self.last_modified else b"")
+            (b"Last-Modified: %s\r\n" % self.last_modified.encode() if self.last_modified else b"") + \
+            self.headers
 
 
 class DownloadServer:
-    """An HTTP server on 127.0.0.1:PORT with one scripted answer per path.
+    """An HTTP server on 127.0.0.1:PORT with one scripted answer per path, or
+    a list of them: the n-th request of the path gets the n-th (the last
+    one repeats).
 
     With tls=(certificate file, key file) it serves HTTPS on TLS_PORT instead.
     port=0 takes any free port instead; .port says which.
     """
 
     def __init__(self, answers, tls=None, port=None):
-        self.answers = dict(answers)
+        self.answers = {path: answer if isinstance(answer, list) else [answer]
+                        for path, answer in answers.items()}
         self.requests = []  # (method, path, user agent)
         self.conditions = []  # (path, If-None-Match, If-Modified-Since), None when absent
+        self.ranges = []  # (path, Range, If-Range), None when absent
         self.revalidated = []  # Whether each request was answered 304 Not Modified.
         self.body_bytes = 0  # Bytes of bodies sent, all answers together.
+        self.sent = []  # (path, status, body bytes sent) of each answer.
         self._stopping = threading.Event()  # Ends the stalls.
         outer = self
 
@@ -105,12 +138,21 @@ class DownloadServer:
                 outer.requests.append((parts[0], path, header("user-agent")))
                 inm, ims = header("if-none-match"), header("if-modified-since")
                 outer.conditions.append((path, inm, ims))
-                answer = outer.answers.get(path, Answer("status", b"none", 404))
+                outer.ranges.append((path, header("range"), header("if-range")))
+                sequence = outer.answers.get(path, [Answer("status", b"none", 404)])
+                asked = sum(1 for r in outer.requests if r[1] == path) - 1
+                answer = sequence[min(asked, len(sequence) - 1)]
                 outer.revalidated.append(answer.not_modified(inm, ims))
+                status, start = answer.status if answer.kind == "status" else 200, 0
                 if outer.revalidated[-1]:
-                    answer = Answer("status", b"", 304, answer.etag, answer.last_modified)
-                outer.body_bytes += len(answer.body)
-                outer._answer(self.request, answer, outer._stopping)
+                    answer, status = Answer("status", b"", 304, answer.etag, answer.last_modified), 304
+                elif answer.range_from(header("range"), header("if-range")) is not None:
+                    start, status = answer.range_from(header("range"), header("if-range")), 206
+                cut = answer.breaks[answer.served] if answer.served < len(answer.breaks) else None
+                answer.served += 1
+                sent = outer._answer(self.request, answer, outer._stopping, start, cut)
+                outer.body_bytes += sent
+                outer.sent.append((path, status, sent))
 
         context = None
         if tls:
@@ -142,13 +184,33 @@ class DownloadServer:
         self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
 
     @staticmethod
-    def _answer(sock, answer, stopping):
+    def _answer(sock, answer, stopping, start=0, cut=None):
+        """Sends `answer` (from body byte `start`, with a 206, when not 0;
+        reset after `cut` body bytes when given) and returns the body bytes sent."""
         # Bounded, yet long enough for a large body at 2 MB/s.
         sock.settimeout(5 + len(answer.body) / (2 << 20))
+        if answer.kind == "drop":
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            return 0
+        if answer.kind == "ok" and (start or cut is not None):
+            whole = len(answer.body)
+            part = (b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
+                    % (start, whole - 1, whole)) if start else b"HTTP/1.1 200 OK\r\n"
+            body = answer.body[start:start + cut] if cut is not None else answer.body[start:]
+            sock.sendall(part + b"Content-Length: %d\r\n%sConnection: close\r\n\r\n"
+                         % (whole - start, answer.validator_headers()) + body)
+            if cut is not None:
+                # Long enough for the client to take what came before the reset.
+                time.sleep(0.5)
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            else:
+                sock.shutdown(socket.SHUT_WR)
+            return len(body)
         if answer.kind == "stall":
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(answer.body)
                          + answer.body[:5000])
             stopping.wait(STALL_SECONDS)
+            return len(answer.body[:5000])
         elif answer.kind == "raw":
             sock.sendall(answer.body)
             sock.shutdown(socket.SHUT_WR)
@@ -169,12 +231,18 @@ class DownloadServer:
             else:
                 sock.sendall(head + answer.body)
             sock.shutdown(socket.SHUT_WR)
+            return 0 if status == 304 else len(answer.body)
         else:
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + answer.body[:5000])
             if answer.kind == "reset":
+                # A reset that outruns the head reaches WinINet as no answer at
+                # all (error 12030) rather than a broken body: let the head in.
+                time.sleep(0.5)
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             else:
                 sock.shutdown(socket.SHUT_WR)
+            return len(answer.body[:5000])
+        return len(answer.body)
 
     def __enter__(self):
         self._thread.start()
@@ -187,27 +255,28 @@ class DownloadServer:
 
 
 class NginxServer:
-    """Debian's nginx on 127.0.0.1:PORT serving the folder `work`/html (put
-    client/... there), started and stopped here, its files all in `work`.
-    log() gives its access log: one dict of FIELDS a request."""
+    """Debian's nginx on 127.0.0.1:PORT (or `port`) serving the folder
+    `work`/html (put client/... there), started and stopped here, its files
+    all in `work`. log() gives its access log: one dict of FIELDS a request."""
 
     FIELDS = ("method", "uri", "agent", "status", "body_bytes", "if_none_match",
-              "if_modified_since", "etag")
+              "if_modified_since", "etag", "range", "if_range")
 
-    def __init__(self, work):
+    def __init__(self, work, port=None):
+        self.port = PORT if port is None else port
         self.work = Path(work).resolve()
         (self.work / "html").mkdir(parents=True, exist_ok=True)
         temps = "".join(f"  {kind}_temp_path {self.work}/{kind};\n"
                         for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
         fields = "|".join(("$request_method", "$uri", "$http_user_agent", "$status",
                            "$body_bytes_sent", "$http_if_none_match", "$http_if_modified_since",
-                           "$sent_http_etag"))
+                           "$sent_http_etag", "$http_range", "$http_if_range"))
         self.conf = self.work / "nginx.conf"
         self.conf.write_text(
             f"daemon off;\nmaster_process off;\npid {self.work}/nginx.pid;\n"
             f"error_log {self.work}/error.log;\nevents {{}}\nhttp {{\n"
             f"  log_format e2e '{fields}';\n  access_log {self.work}/access.log e2e;\n{temps}"
-            f"  server {{ listen 127.0.0.1:{PORT}; root {self.work}/html; }}\n}}\n")
+            f"  server {{ listen 127.0.0.1:{self.port}; root {self.work}/html; }}\n}}\n")
 
     def __enter__(self):
         deadline = time.monotonic() + 20
@@ -218,7 +287,7 @@ class NginxServer:
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             while self._process.poll() is None and time.monotonic() < deadline:
                 try:
-                    socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
+                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                     (self.work / "access.log").write_text("")  # Not the probe's request.
                     return self
                 except OSError:
@@ -242,6 +311,66 @@ class NginxServer:
         return [dict(zip(self.FIELDS, line.split("|"))) for line in lines if line]
 
 
+class ResettingRelay:
+    """A relay on 127.0.0.1:PORT to a server on 127.0.0.1:`target`: the first
+    answer it passes on is cut by a reset after `reset_after` bytes (head
+    and all), the way a broken link cuts one; the rest pass whole."""
+
+    def __init__(self, target, reset_after):
+        self.target, self.reset_after, self.connections = target, reset_after, 0
+        outer = self
+
+        class Handler(socketserver.BaseRequestHandler):
+            def handle(self):
+                outer.connections += 1
+                budget = outer.reset_after if outer.connections == 1 else None
+                upstream = socket.create_connection(("127.0.0.1", outer.target), timeout=10)
+                self.request.settimeout(10)
+                with upstream:
+                    head = b""
+                    while b"\r\n\r\n" not in head:
+                        chunk = self.request.recv(4096)
+                        if not chunk:
+                            return
+                        head += chunk
+                    upstream.sendall(head)
+                    while True:
+                        chunk = upstream.recv(65536)
+                        if not chunk:
+                            break
+                        if budget is not None and len(chunk) >= budget:
+                            self.request.sendall(chunk[:budget])
+                            time.sleep(0.5)  # The client takes what came before the reset.
+                            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                                    struct.pack("ii", 1, 0))
+                            return
+                        self.request.sendall(chunk)
+                        budget = None if budget is None else budget - len(chunk)
+                    self.request.shutdown(socket.SHUT_WR)
+
+        class Server(socketserver.ThreadingTCPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+        self._server = Server(("127.0.0.1", PORT), Handler)
+        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+def program_bytes(size):
+    """`size` bytes (at least 68) that start like a Windows program: MZ, then
+    PE\\0\\0 at 0x40, where 0x3C points."""
+    head = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0"
+    return head + b"u" * (size - len(head))
+
+
 class Prefix:
     """A Wine prefix copied from a base prefix, so each scenario starts clean."""
 
@@ -262,19 +391,28 @@ class Prefix:
     def create(self):
         """Makes the base prefix once, then this scenario's copy of it."""
         self.base_root.mkdir(parents=True, exist_ok=True)
-        subprocess.run([self.winerun, str(self.base_root), "cmd", "/c", "exit"],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300, check=False)
-        subprocess.run(["wineserver", "-w"], env=self._env(self.base_root), timeout=120, check=False)
-        self.kill()
-        shutil.rmtree(self.root, ignore_errors=True)
-        self.root.mkdir(parents=True)
-        # Hard links keep the copy instant; the registry files, which Wine
-        # rewrites, are real copies.
-        subprocess.run(["cp", "-al", str(self.base_root / "prefix"), str(self.prefix)], check=True)
-        for reg in self.prefix.glob("*.reg"):
-            reg.unlink()
-            shutil.copy2(self.base_root / "prefix" / reg.name, reg)
+        # Scenarios of both groups may start together: one makes the base,
+        # and none copies it while it is being made.
+        with open(self.base_root / "base.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            ready = self.base_root / "prefix" / ".settled"
+            if not ready.exists():
+                subprocess.run([self.winerun, str(self.base_root), "cmd", "/c", "exit"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=300, check=False)
+                subprocess.run(["wineserver", "-w"], env=self._env(self.base_root), timeout=120,
+                               check=False)
+                ready.touch()
+            self.kill()
+            shutil.rmtree(self.root, ignore_errors=True)
+            self.root.mkdir(parents=True)
+            # Hard links keep the copy instant; the registry files, which Wine
+            # rewrites, are real copies.
+            subprocess.run(["cp", "-al", str(self.base_root / "prefix"), str(self.prefix)],
+                           check=True)
+            for reg in self.prefix.glob("*.reg"):
+                reg.unlink()
+                shutil.copy2(self.base_root / "prefix" / reg.name, reg)
         return self
 
     def run(self, program, args=(), locale="ko_KR.UTF-8", extra_env=None, timeout=RUN_TIMEOUT):

@@ -14,6 +14,7 @@
 
 #include "launcher/service_operations.h"
 #include "launcher/strings.h"
+#include "services/program_image.h"
 #include "services/release_check.h"
 
 namespace {
@@ -81,22 +82,13 @@ void PrintVersion(FileVersion version) {
               static_cast<unsigned>(version & 0xFFFF));
 }
 
-// True when the file starts like a PE image (MZ, then PE\0\0 where it points).
-// False, with `*readable` false, when it cannot be read at all.
-bool IsPeImage(const char* path, bool* readable) {
+// False when the file at `path` cannot be opened for reading at all.
+bool CanRead(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  *readable = file != INVALID_HANDLE_VALUE;
-  if (!*readable) return false;
-  // Static, so that no frame needs a stack probe (the product is built without).
-  static unsigned char head[4096];
-  DWORD size = 0;
-  BOOL read = ReadFile(file, head, sizeof(head), &size, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
-  if (!read || size < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
-  DWORD pe = 0;
-  std::memcpy(&pe, head + 0x3C, sizeof(pe));
-  return pe <= size - 4 && std::memcmp(head + pe, "PE\0\0", 4) == 0;
+  return true;
 }
 
 // Prints why the signature was refused, after "refused: ".
@@ -167,10 +159,10 @@ bool PrintVerdict(const ReleaseCheck& check, const NarrowString& kept_name,
 // replace `live_path` (empty: nothing) and prints the verdict.
 bool CheckAndPrint(const char* path, const NarrowString& kept_name, const NarrowString& pins,
                    FileVersion min_version, const char* live_path) {
-  bool readable = false;
-  if (!IsPeImage(path, &readable)) {
-    std::printf(readable ? "refused: no PE image (not a Windows program)\n"
-                         : "refused: cannot be read\n");
+  // The launcher's own first check: a file that is no program never replaces one.
+  if (!StartsLikeAProgram(path)) {
+    std::printf(CanRead(path) ? "refused: no PE image (not a Windows program)\n"
+                              : "refused: cannot be read\n");
     return false;
   }
   return PrintVerdict(CheckRelease(path, kept_name, pins, min_version, live_path), kept_name,
@@ -181,8 +173,7 @@ bool CheckAndPrint(const char* path, const NarrowString& kept_name, const Narrow
 // since players' launchers then keep any upload that passes the other checks.
 void ReportLiveFile(const char* role, const char* path, const NarrowString& kept_name,
                     const NarrowString& pins, FileVersion min_version) {
-  bool readable = false;
-  if (IsPeImage(path, &readable) &&
+  if (StartsLikeAProgram(path) &&
       CheckRelease(path, kept_name, pins, min_version, "").verdict == ReleaseVerdict::kKept) {
     return;
   }

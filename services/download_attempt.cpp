@@ -1,0 +1,278 @@
+#include "services/download_attempt.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "launcher/install_layout.h"
+#include "services/scoped_handles.h"
+#include "services/transfer.h"
+
+namespace {
+
+// Notes in `report` what ended the attempt, and returns `result`.
+DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadResult result) {
+  report->end = end;
+  return result;
+}
+
+// Sends the request with `headers` (CRLF-terminated lines) and returns its
+// handle once the status and headers arrived, or null when it failed (with
+// WinINet's error in transfer->result) or no answer came within one window;
+// then `*outstanding` tells whether WinINet is still at it.
+HINTERNET OpenRequest(const WinInetApi& wininet, HINTERNET session, const NarrowString& url,
+                      const NarrowString& headers, const DownloadLimits& limits, Transfer* transfer,
+                      bool* outstanding) {
+  const ULONGLONG deadline =
+      GetTickCount64() + 1000ULL * static_cast<ULONGLONG>(limits.stall_seconds);
+  HINTERNET request = wininet.InternetOpenUrlA(
+      session, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+      static_cast<DWORD>(headers.length()), INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE,
+      reinterpret_cast<DWORD_PTR>(transfer));
+  if (request != nullptr || GetLastError() != ERROR_IO_PENDING) {
+    transfer->result.dwError = GetLastError();
+    return request;
+  }
+  if (!AwaitCompletion(*transfer, deadline)) {
+    *outstanding = true;
+    return nullptr;
+  }
+  return reinterpret_cast<HINTERNET>(transfer->result.dwResult);
+}
+
+// Creates an empty, uniquely named file in the folder of `file_path`, so the
+// final move is a rename on one volume. Empty result when that fails.
+NarrowString CreateTempFileBeside(const NarrowString& file_path) {
+  const char* path = file_path.c_str();
+  const char* name = FileNameIn(path);
+  NarrowString folder = name == path ? NarrowString(".") : NarrowString(path, name - path);
+  NarrowString temp_path;
+  temp_path.resize(MAX_PATH);
+  if (GetTempFileNameA(folder.c_str(), "dl", 0, temp_path.data()) == 0) return NarrowString();
+  temp_path.resize(std::strlen(temp_path.c_str()));
+  return temp_path;
+}
+
+// The size of the file at `path`, or -1 when there is no such file.
+std::int64_t FileSize(const NarrowString& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return -1;
+  }
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// "Range: bytes=<kept>-\r\n" and the If-Range line: the rest of the body.
+NarrowString RangeRequest(const PartialBody& partial) {
+  char digits[12];
+  char* at = digits + sizeof(digits);
+  *--at = '\0';
+  std::uint32_t value = partial.kept;
+  do {
+    *--at = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return NarrowString("Range: bytes=") + at + "-\r\n" + partial.if_range;
+}
+
+// Writes the body after the `start` bytes already in `temp_path` and returns
+// the whole body's size, or a negative code. `*ended` tells whether the body
+// was read to its end; when a read was given up on, `*outstanding` is true.
+DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
+                           const NarrowString& temp_path, std::uint32_t start,
+                           std::int64_t announced_length, const DownloadLimits& limits,
+                           Transfer* transfer, DownloadReport* report, bool* ended,
+                           bool* outstanding) {
+  UniqueFile file(std::fopen(temp_path.c_str(), start > 0 ? "ab" : "wb"));
+  if (file == nullptr) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
+  const ULONGLONG window_ms = 1000ULL * static_cast<ULONGLONG>(limits.stall_seconds);
+  const std::int64_t quota = std::int64_t{limits.min_rate} * limits.stall_seconds;
+  Pace pace{window_ms, quota, GetTickCount64() + window_ms, 0};
+  // A read completes only when its buffer is full or the body ends, so none
+  // may ask for more than a window's quota: an honest link at the lowest
+  // rate still completes a read in every window.
+  const DWORD read_size =
+      quota < kTransferBufferSize ? static_cast<DWORD>(quota) : kTransferBufferSize;
+  // The running total of the whole body: at most max_bytes plus one read,
+  // well within 32 bits.
+  std::uint32_t& total = report->received;
+  total = start;
+  for (;;) {
+    // InternetReadFileExA, not InternetReadFile: Wine's InternetReadFile
+    // zeroes the count after queuing the read, and so loses the bytes of a
+    // read that completed in between (measured: 1 run in 6 over a paced
+    // body); the count of InternetReadFileExA is the completion's own.
+    transfer->read = {};
+    transfer->read.dwStructSize = sizeof(transfer->read);
+    transfer->read.lpvBuffer = transfer->buffer;
+    transfer->read.dwBufferLength = read_size;
+    if (!wininet.InternetReadFileExA(request, &transfer->read, IRF_ASYNC,
+                                     reinterpret_cast<DWORD_PTR>(transfer))) {
+      if (GetLastError() != ERROR_IO_PENDING) {
+        return Ended(report, DownloadEnd::kReadError, kReadFailed);
+      }
+      bool keeps_pace = true;
+      while (keeps_pace && !AwaitCompletion(*transfer, pace.window_end)) {
+        keeps_pace = KeepsPace(&pace, GetTickCount64());
+      }
+      *outstanding = !keeps_pace;  // Stalled or too slow: the read goes on.
+      // A connection reset mid-body fails the read; without this check a
+      // chunked body cut that way would count as whole.
+      if (keeps_pace && transfer->result.dwResult == 0) {
+        return Ended(report, DownloadEnd::kReadError, kReadFailed);
+      }
+    }
+    // The window in which the body ends need not be full; those before it must.
+    if (*outstanding || !KeepsPace(&pace, GetTickCount64())) {
+      report->window_bytes = static_cast<std::uint32_t>(pace.window_bytes);
+      return Ended(report, pace.window_bytes == 0 ? DownloadEnd::kStalled : DownloadEnd::kTooSlow,
+                   kReadFailed);
+    }
+    const DWORD count = transfer->read.dwBufferLength;
+    if (count == 0) break;
+    if (total + count > static_cast<std::uint32_t>(limits.max_bytes)) {
+      return Ended(report, DownloadEnd::kPastCap, kReadFailed);
+    }
+    if (std::fwrite(transfer->buffer, count, 1, file.get()) != 1) {
+      return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
+    }
+    total += count;
+    pace.window_bytes += count;
+  }
+  *ended = true;
+  // WinINet reports a connection the server closed early as a normal end.
+  if (announced_length != kUnknownLength && total < start + announced_length) {
+    report->expected = static_cast<std::uint32_t>(start + announced_length);  // At most max_bytes.
+    return Ended(report, DownloadEnd::kCutShort, kReadFailed);
+  }
+  if (std::fclose(file.release()) != 0) {
+    return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
+  }
+  return static_cast<DownloadResult>(total);  // At most max_bytes.
+}
+
+// What to do with an opened request's answer: a 304 to the conditions sent
+// (`conditional`) keeps the file at `file_path` and gives its size; a 2xx
+// body goes into partial->temp_path (made beside the target when there is
+// none), after the kept bytes when it is a 206 that continues them, and
+// gives the whole body's size. `*ended` tells whether the answer was read
+// to its end.
+DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const NarrowString& url,
+                             const NarrowString& file_path, bool conditional,
+                             const DownloadLimits& limits, Transfer* transfer, PartialBody* partial,
+                             DownloadReport* report, bool* ended, bool* outstanding) {
+  const DWORD status = AnswerStatus(wininet, request);
+  if (status == 0) {
+    // Reset or closed before any answer: WinINet hands out a request with
+    // no status where at other times its open fails with this error.
+    report->error = ERROR_INTERNET_CONNECTION_ABORTED;
+    return Ended(report, DownloadEnd::kNoConnection, kRequestFailed);
+  }
+  if (!SentHeaders(wininet, request)) {
+    return Ended(report, DownloadEnd::kNoHeaders, kRequestFailed);
+  }
+  if (!KeptItsSecurity(wininet, request, url)) {
+    return Ended(report, DownloadEnd::kRedirectedToHttp, kRequestFailed);
+  }
+  report->status = status;
+  if (status == HTTP_STATUS_NOT_MODIFIED) {
+    *ended = true;  // A 304 has no body.
+    // A file past kLargestDownload cannot be counted as a download's result
+    // (it would wrap to a negative code); no download could have kept it.
+    const std::int64_t size = conditional ? FileSize(file_path) : -1;
+    if (size < 0 || size > kLargestDownload) {
+      return Ended(report, DownloadEnd::kBadStatus, kRequestFailed);
+    }
+    report->revalidated = true;
+    return static_cast<DownloadResult>(size);
+  }
+  std::int64_t announced_length = AnnouncedLength(wininet, request);
+  // Invalid framing: what follows cannot be told from the body.
+  if (announced_length == kMalformedLength) {
+    return Ended(report, DownloadEnd::kMalformedLength, kRequestFailed);
+  }
+  const std::uint32_t start = partial->kept;
+  std::int64_t total = 0;
+  if (start > 0 && (status == HTTP_STATUS_PARTIAL_CONTENT || status == 416)) {
+    // Only the rest of the very body in hand, to its end, is spliced on.
+    if (status == 416 || !ContinuesAt(wininet, request, start, &total) ||
+        (partial->length != kUnknownLength && total != partial->length) ||
+        (announced_length != kUnknownLength && announced_length != total - start)) {
+      report->received = start;
+      partial->kept = 0;
+      return Ended(report, DownloadEnd::kBadRange, kRequestFailed);
+    }
+    partial->length = total;
+    announced_length = total - start;
+  } else if (status < 200 || status > 299 || status == HTTP_STATUS_PARTIAL_CONTENT) {
+    // A part never asked for is no body either.
+    report->retry_after = RetryAfterSeconds(wininet, request);
+    return Ended(report, DownloadEnd::kBadStatus, kRequestFailed);
+  } else {
+    // A whole body: any kept bytes are dropped, and it goes by its own validators.
+    partial->kept = 0;
+    partial->length = announced_length;
+    partial->if_range = ResumeCondition(wininet, request);
+    report->conditions = AnswerConditions(wininet, request);
+  }
+  if (announced_length > limits.max_bytes - partial->kept) {
+    return Ended(report, DownloadEnd::kPastCap, kReadFailed);
+  }
+  if (partial->temp_path.empty()) partial->temp_path = CreateTempFileBeside(file_path);
+  if (partial->temp_path.empty()) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
+  const DownloadResult result =
+      ReceiveBody(wininet, request, partial->temp_path, partial->kept, announced_length, limits,
+                  transfer, report, ended, outstanding);
+  // A body broken off is continued by the next attempt only when a
+  // validator can tell it whether the rest belongs to the same body.
+  const bool broken =
+      report->end == DownloadEnd::kReadError || report->end == DownloadEnd::kCutShort;
+  partial->kept = broken && !partial->if_range.empty() ? report->received : 0;
+  return result;
+}
+
+}  // namespace
+
+DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& url,
+                               const NarrowString& file_path, const DownloadConditions& conditions,
+                               const DownloadLimits& limits, DWORD access_type,
+                               PartialBody* partial, DownloadReport* report) {
+  UniqueTransfer transfer = NewTransfer();
+  if (transfer == nullptr) return Ended(report, DownloadEnd::kNoSession, kSessionFailed);
+  // Asynchronous, so that a server that stops sending can be given up on: a
+  // synchronous read waits for as long as the server holds the connection
+  // (under Wine, whatever time-out it was given).
+  UniqueInternet session(
+      wininet.InternetOpenA(kUserAgent, access_type, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+  if (session == nullptr || wininet.InternetSetStatusCallbackA(session.get(), OnInternetStatus) ==
+                                INTERNET_INVALID_STATUS_CALLBACK) {
+    return Ended(report, DownloadEnd::kNoSession, kSessionFailed);
+  }
+  // The rest of a body in hand, or the whole one under the kept conditions.
+  const bool resuming = partial->kept > 0;
+  bool outstanding = false;
+  bool ended = false;
+  report->end = DownloadEnd::kNoAnswer;
+  DownloadResult result = kRequestFailed;
+  UniqueInternet request(OpenRequest(wininet, session.get(), url,
+                                     resuming ? RangeRequest(*partial) : conditions, limits,
+                                     transfer.get(), &outstanding));
+  if (request != nullptr) {
+    report->end = DownloadEnd::kKept;
+    result = ReceiveAnswer(wininet, request.get(), url, file_path, !resuming && !conditions.empty(),
+                           limits, transfer.get(), partial, report, &ended, &outstanding);
+  } else if (!outstanding) {
+    report->end = DownloadEnd::kNoConnection;
+    report->error = transfer->result.dwError;
+  }
+  if (outstanding || (request != nullptr && !ended)) {
+    // Given up on: closing the request (or the session, which closes it too)
+    // would first read whatever the server still sends (Wine), so both stay
+    // open, and so does the transfer an operation may still complete into.
+    static_cast<void>(request.release());
+    static_cast<void>(session.release());
+    AbandonTransfer(&transfer);
+  }
+  return result;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "launcher/service_operations.h"
+#include "services/http_answer.h"
+#include "services/wininet_api.h"
+
+// One attempt of a download, and the part of a body it leaves for the next.
+
+// A body in a temporary file beside the target, as far as it arrived.
+struct PartialBody {
+  NarrowString temp_path;  // Empty until an answer brought a body.
+  // Bytes of it the next attempt asks only for the rest of, under
+  // `if_range`; 0 when it starts over.
+  std::uint32_t kept = 0;
+  DownloadConditions if_range;           // "If-Range: <validator>\r\n" of its answer.
+  std::int64_t length = kUnknownLength;  // The whole body's, when its answer gave it.
+};
+
+// GETs `url` once through a session of `access_type` (INTERNET_OPEN_TYPE_*)
+// and fills the attempt's part of `report`. With `partial->kept` bytes in
+// hand it asks for the rest (Range, If-Range) and appends a 206 that
+// continues them exactly; a 200 starts the body over; a 206 or 416 that does
+// not continue them drops them (kBadRange). Otherwise it sends `conditions`,
+// and a 304 to them keeps the file at `file_path` (report->revalidated).
+// Returns the whole body's size, with the body in `partial->temp_path`, or
+// a negative code; after a read that failed or a body cut short, the bytes
+// that arrived stay for the next attempt when their answer gave an If-Range
+// validator. Given up on (no answer in a window, a stall), it returns at
+// once and leaves its handles to WinINet, as DownloadToFile says.
+DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& url,
+                               const NarrowString& file_path, const DownloadConditions& conditions,
+                               const DownloadLimits& limits, DWORD access_type,
+                               PartialBody* partial, DownloadReport* report);
