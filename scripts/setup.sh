@@ -17,7 +17,7 @@ fi
 # The x86_64 compilers build the Wine tests on hosts that run no 32-bit programs.
 for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 \
-  wine wine64 wine32:i386 googletest locales python3 icoutils openssl osslsigncode nginx; do
+  wine wine64 wine32:i386 googletest locales python3 icoutils openssl osslsigncode nginx squid; do
   have "$p" || need_pkgs+=("$p")
 done
 
@@ -43,12 +43,15 @@ if [ "${#need_pkgs[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
   fi
 fi
 
-# nginx is for one end-to-end test, which starts its own on a loopback port;
-# the system's own, which its package may have started on port 80, stays off.
-if [[ " ${need_pkgs[*]:-} " == *" nginx "* ]]; then
-  as_root systemctl disable --now nginx >/dev/null 2>&1 ||
-    as_root service nginx stop >/dev/null 2>&1 || true
-fi
+# nginx and squid are for end-to-end tests, which start their own on
+# loopback ports; the system's own, which their packages may have started
+# (on ports 80 and 3128), stay off.
+for service in nginx squid; do
+  if [[ " ${need_pkgs[*]:-} " == *" $service "* ]]; then
+    as_root systemctl disable --now "$service" >/dev/null 2>&1 ||
+      as_root service "$service" stop >/dev/null 2>&1 || true
+  fi
+done
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then
   echo "setup: generating the ko_KR.UTF-8 locale"

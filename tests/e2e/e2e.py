@@ -21,8 +21,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
                      RUN_TIMEOUT, SHORTCUT_NAME, STALL_SECONDS, WINDOW_SECONDS, Answer, DownloadServer,
-                     NginxServer, Prefix, ResettingRelay, expected_registration, link_points_at,
-                     program_bytes)
+                     NginxServer, Prefix, ResettingRelay, SquidProxy, expected_registration,
+                     link_points_at, program_bytes)
 
 CLIENT_PATH = "/client/orvinta.exe"
 UPDATER_PATH = "/client/tmp_updater.bin"
@@ -38,12 +38,17 @@ class Scenario:
 
     Scenarios named signed_* run the publisher's build (HTTPS to localhost,
     the pinned test key) against a TLS server serving files that key signed.
+    Those named *proxied_* run launchers built for harness.PROXIED_HOST,
+    which only the tests' proxy resolves.
     """
 
     def __init__(self, args, name):
         build = Path(args.build)
         e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
         group = "" if args.group == 0 else str(args.group)
+        self.host = harness.PROXIED_HOST if "proxied_" in name else None
+        if self.host:
+            group = "Proxied"
         self.probe = e2e / "registry_probe.exe"
         self.unsigned_client = (e2e / "sample_client.exe").read_bytes()
         if name.startswith("signed_"):
@@ -56,14 +61,15 @@ class Scenario:
             self.updater = (e2e / "recording_updater.exe").read_bytes()
             self.client = self.unsigned_client
             self.tls = None
-        self.prefix = Prefix(build / "e2e", name, args.winerun).create()
+        self.prefix = Prefix(build / "e2e", name, args.winerun,
+                             waiter=e2e / "wait_for_programs.exe").create()
         self.launcher = self.prefix.install_launcher(self.launcher_exe)
         self.failures = []
 
     def url(self, path):
         """The URL the launcher of this scenario fetches `path` from."""
-        return (f"https://localhost:{harness.TLS_PORT}" if self.tls
-                else f"http://127.0.0.1:{harness.PORT}") + path
+        return (f"https://{self.host or 'localhost'}:{harness.TLS_PORT}" if self.tls
+                else f"http://{self.host or '127.0.0.1'}:{harness.PORT}") + path
 
     def check(self, condition, what):
         if not condition:
@@ -420,6 +426,96 @@ def nginx_resumed(s):
             f"nginx answered the rest, under its own ETag, with a 206: {log}")
 
 
+def unreached(s, name, path, lines=1, verb="retried"):
+    """Record lines of `name`'s download: `lines` attempts that found no
+    connection (its host resolved nowhere but in the proxy), the last `verb`."""
+    line = re.escape(f"{name} {s.url(path)} ")
+    return [line + "retried -2 no connection: error 12007"] * (lines - 1) + \
+        [line + verb + " -2 no connection: error 12007"]
+
+
+def proxied_install(s):
+    """Where only a proxy leads out, the direct connection cannot resolve
+    the launcher's host. Without proxy settings the run ends at once, each
+    download after three attempts; with them each download's second attempt
+    goes, at once, through Squid: the install hands off, and a repeat run's
+    If-None-Match passes through it to a 304."""
+    code, requests = s.launch()
+    s.check(code == 1 and requests == [], f"no proxy set: exit code {code}, requests {requests}")
+    s.check(s.run_seconds < RUN_OVERHEAD_SECONDS,
+            f"given up on at once: {s.run_seconds:.1f} s < {RUN_OVERHEAD_SECONDS} s")
+    s.expect_record(*unreached(s, "orvinta.exe", CLIENT_PATH, 3, "failed"),
+                    *unreached(s, "updater.exe", UPDATER_PATH, 3, "failed"), "exit 1")
+    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+        s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
+        updater = Answer("ok", s.updater, etag='"p1"')
+        s.expect_first_install(updater=updater)
+        s.check(squid.log() == [("GET", s.url(CLIENT_PATH), "200"),
+                                ("GET", s.url(UPDATER_PATH), "200")],
+                f"both downloads went through the proxy: {squid.log()}")
+        s.expect_record(*unreached(s, "orvinta.exe", CLIENT_PATH),
+                        kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                        *unreached(s, "updater.exe", UPDATER_PATH),
+                        kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+        s.forget_hand_off()
+        code, requests = s.launch(updater=updater)
+        s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+        s.expect_conditions([(UPDATER_PATH, '"p1"', None)])
+        s.check(squid.log()[-1:] == [("GET", s.url(UPDATER_PATH), "304")],
+                f"the repeat run's 304 came through the proxy: {squid.log()}")
+        s.expect_record(*unreached(s, "updater.exe", UPDATER_PATH),
+                        re.escape(f"updater.exe {s.url(UPDATER_PATH)} revalidated {len(s.updater)}"),
+                        handed_off())
+
+
+def signed_proxied_install(s):
+    """The signed build through the proxy, with CONNECT: the server's
+    certificate (the test CA's, for the test host) and the pins are checked
+    as on a direct connection."""
+    s.trust_test_ca()
+    s.tls = (s.keys / "proxied.pem", s.keys / "proxied.key")
+    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+        s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
+        s.expect_first_install()
+        tunnel = ("CONNECT", f"{harness.PROXIED_HOST}:{harness.TLS_PORT}", "200")
+        s.check(squid.log() == [tunnel, tunnel], f"both downloads tunnelled: {squid.log()}")
+    s.expect_record(*unreached(s, "orvinta.exe", CLIENT_PATH),
+                    kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                    *unreached(s, "updater.exe", UPDATER_PATH),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
+def proxy_not_needed(s):
+    """Proxy settings change nothing where the direct connection works, nor
+    after a direct attempt that got an answer (a 503): the proxy sees nothing."""
+    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+        s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
+        code, requests = s.launch(updater=[Answer("status", b"busy", 503), Answer("ok", s.updater)])
+        s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True,
+                                       updater_requests=2)
+        s.check(squid.log() == [], f"the proxy saw nothing: {squid.log()}")
+    s.expect_record(kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                    re.escape(f"updater.exe {s.url(UPDATER_PATH)} retried -2 HTTP 503"),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
+def proxied_sign_in_needed(s):
+    """A proxy that asks for a sign-in (407) is an answer like any other
+    4xx: not tried again, and recorded as it is."""
+    sign_in = Answer("status", b"sign in", 407, headers=b'Proxy-Authenticate: Basic realm="office"\r\n')
+    with DownloadServer({s.url(CLIENT_PATH): sign_in, s.url(UPDATER_PATH): sign_in},
+                        port=harness.PROXY_PORT) as proxy:
+        s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
+        code, requests = s.launch()
+    s.check(code == 1 and requests == [], f"exit code {code} == 1, nothing reached the server")
+    s.check([path for _, path, _ in proxy.requests] == [s.url(CLIENT_PATH), s.url(UPDATER_PATH)],
+            f"one request each through the proxy: {proxy.requests}")
+    s.expect_record(*unreached(s, "orvinta.exe", CLIENT_PATH),
+                    re.escape(f"orvinta.exe {s.url(CLIENT_PATH)} failed -2 HTTP 407"),
+                    *unreached(s, "updater.exe", UPDATER_PATH),
+                    re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -2 HTTP 407"), "exit 1")
+
+
 def recorded_directory(s):
     games = "C:\\Games\\ORVINTA"
     s.prefix.set_install(s.probe, 1, games.encode() + b"\0")
@@ -658,14 +754,20 @@ def signed_updater_refused(file_name):
     return scenario
 
 
-def signed_untrusted_server(s):
-    """A server whose certificate no trusted root issued gets nothing run."""
+def signed_untrusted_server(s, error="120(45|57)"):
+    """A server whose certificate no trusted root issued gets nothing run,
+    and is not tried again: another attempt would meet the same certificate.
+    (Wine reports an untrusted root as 12045 or, failing the revocation
+    check first, 12057.)"""
     code, _ = s.launch()
     s.check(code == 1, f"exit code {code} == 1")
     s.check(s.prefix.read(DEFAULT_DIR + "\\orvinta.exe") is None, "no client")
     s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") is None, "no updater")
     s.check(s.registry() == NOTHING_REGISTERED, "nothing registered")
     s.check(s.prefix.updater_record(DEFAULT_DIR) is None, "nothing started")
+    s.expect_record(*(re.escape(f"{name} {s.url(path)} failed -2 no connection: error ") + error
+                      for name, path in (("orvinta.exe", CLIENT_PATH), ("updater.exe", UPDATER_PATH))),
+                    "exit 1")
 
 
 def signed_wrong_host(s):
@@ -673,7 +775,7 @@ def signed_wrong_host(s):
     gets nothing run."""
     s.trust_test_ca()
     s.tls = (s.keys / "otherhost.pem", s.keys / "otherhost.key")
-    signed_untrusted_server(s)
+    signed_untrusted_server(s, error="12038")
 
 
 def signed_redirect_to_http(s):
@@ -722,6 +824,10 @@ SCENARIOS = {
     "page_never_replaces_a_program": page_never_replaces_a_program,
     "nginx_resumed": nginx_resumed,
     "signed_updater_resumed": resumed(0, 1300000),
+    "proxied_install": proxied_install,
+    "signed_proxied_install": signed_proxied_install,
+    "proxy_not_needed": proxy_not_needed,
+    "proxied_sign_in_needed": proxied_sign_in_needed,
     "updater_malformed_length": updater_fault(
         Answer("raw", b"HTTP/1.1 200 OK\r\nContent-Length: 10000x\r\n\r\n" + b"m" * 10000),
         "failed -2 malformed Content-Length"),

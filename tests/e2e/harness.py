@@ -24,6 +24,13 @@ PORT = 28613
 TLS_PORT = 28614
 
 
+# The name the proxy scenarios' launchers are built for: only the tests'
+# proxy resolves it (to the loopback), so a direct connection cannot.
+PROXIED_HOST = "downloads.orvinta.test"
+# The proxy's port, on the loopback.
+PROXY_PORT = 28619
+
+
 def use_group(group):
     """Serves the launchers of e2e group `group` (0 or 1) from here on."""
     global PORT, TLS_PORT
@@ -311,6 +318,66 @@ class NginxServer:
         return [dict(zip(self.FIELDS, line.split("|"))) for line in lines if line]
 
 
+class SquidProxy:
+    """Debian's squid on 127.0.0.1:`port`, started and stopped here, its files
+    all in `work`, with a hosts file of its own in which PROXIED_HOST is the
+    loopback: nothing else on the machine resolves that name. log() gives its
+    access log: (method, URL, status) a request."""
+
+    def __init__(self, work, port):
+        self.work, self.port = Path(work).resolve(), port
+        self.work.mkdir(parents=True, exist_ok=True)
+        # Run as root, squid works as its own user ("proxy"), which must
+        # write here.
+        self.work.chmod(0o777)
+        (self.work / "hosts").write_text(f"127.0.0.1 {PROXIED_HOST}\n")
+        self.conf = self.work / "squid.conf"
+        self.conf.write_text(
+            f"http_port 127.0.0.1:{port}\n"
+            f"pid_filename {self.work}/squid.pid\n"
+            f"cache_log {self.work}/cache.log\n"
+            "logformat e2e %rm %ru %>Hs\n"
+            f"access_log stdio:{self.work}/access.log logformat=e2e\n"
+            f"hosts_file {self.work}/hosts\n"
+            f"coredump_dir {self.work}\n"
+            "cache deny all\n"
+            "pinger_enable off\n"
+            "shutdown_lifetime 0 seconds\n"
+            "acl loopback src 127.0.0.1/32\n"
+            "http_access allow loopback\n"
+            "http_access deny all\n")
+
+    def __enter__(self):
+        self._process = subprocess.Popen(
+            ["squid", "-N", "-f", str(self.conf)], stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and self._process.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                time.sleep(0.1)
+        self.__exit__()
+        log = self.work / "cache.log"
+        raise RuntimeError("squid did not start: " +
+                           (log.read_text(errors="replace")[-2000:] if log.exists() else ""))
+
+    def __exit__(self, *exc):
+        self._process.terminate()
+        try:
+            self._process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self._process.kill()
+            self._process.wait(timeout=10)
+
+    def log(self):
+        path = self.work / "access.log"
+        lines = path.read_text(errors="replace").splitlines() if path.exists() else []
+        # Squid logs a connection that sent nothing (the start-up probe) as "-".
+        return [tuple(line.split(" ")) for line in lines if line and not line.startswith("- ")]
+
+
 class ResettingRelay:
     """A relay on 127.0.0.1:PORT to a server on 127.0.0.1:`target`: the first
     answer it passes on is cut by a reset after `reset_after` bytes (head
@@ -372,10 +439,16 @@ def program_bytes(size):
 
 
 class Prefix:
-    """A Wine prefix copied from a base prefix, so each scenario starts clean."""
+    """A Wine prefix copied from a base prefix, so each scenario starts clean.
 
-    def __init__(self, work, name, winerun):
-        self.winerun = str(winerun)
+    With `waiter` (tests/e2e/wait_for_programs.exe) one wineserver serves the
+    whole scenario: Debian starts each one with -p0, so it ends with its
+    last program and the next program starts another, and a program that
+    connects while a server ends loses that connection. Without, each
+    program may start its own, as in the demo."""
+
+    def __init__(self, work, name, winerun, waiter=None):
+        self.winerun, self.waiter = str(winerun), waiter
         work = Path(work).resolve()
         self.base_root = work / "base"
         self.root = work / name
@@ -383,7 +456,11 @@ class Prefix:
         self.drive_c = self.prefix / "drive_c"
 
     def _env(self, root, locale="ko_KR.UTF-8", extra=None):
-        env = dict(os.environ, LAUNCHER_LOCALE=locale, HOME=str(root / "home"),
+        # WinINet reads a proxy from these too: only the prefix's own
+        # settings may name one.
+        env = {name: value for name, value in os.environ.items()
+               if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
+        env.update(LAUNCHER_LOCALE=locale, HOME=str(root / "home"),
                    WINEPREFIX=str(root / "prefix"), WINEDEBUG="-all")
         env.update(extra or {})
         return env
@@ -413,6 +490,8 @@ class Prefix:
             for reg in self.prefix.glob("*.reg"):
                 reg.unlink()
                 shutil.copy2(self.base_root / "prefix" / reg.name, reg)
+        if self.waiter:
+            subprocess.run(["wineserver", "-p"], env=self._env(self.root), timeout=60, check=True)
         return self
 
     def run(self, program, args=(), locale="ko_KR.UTF-8", extra_env=None, timeout=RUN_TIMEOUT):
@@ -429,6 +508,10 @@ class Prefix:
 
     def wait(self):
         """Waits until every program of this prefix (a started updater too) has ended."""
+        if self.waiter:
+            code, output = self.run(self.waiter)
+            assert code == 0, output
+            return
         subprocess.run(["wineserver", "-w"], env=self._env(self.root), timeout=RUN_TIMEOUT,
                        check=False)
 
@@ -480,6 +563,14 @@ class Prefix:
         """Stores a record of kept conditions (SHA-256 and lines) for file_name."""
         code, output = self.run(probe, ["set-kept", file_name, record.hex()])
         assert code == 0, output
+
+    def set_proxy(self, server):
+        """Sets the prefix's (the user's) proxy settings to `server`, host:port."""
+        key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+        for value in (["ProxyEnable", "/t", "REG_DWORD", "/d", "1"],
+                      ["ProxyServer", "/t", "REG_SZ", "/d", server]):
+            code, output = self.run("reg", ["add", key, "/v", *value, "/f"])
+            assert code == 0, output
 
     def trust_root(self, probe, certificate):
         """Adds a CA certificate (DER) to this prefix's machine ROOT store."""

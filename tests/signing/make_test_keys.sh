@@ -3,6 +3,8 @@
 #   ca.pem, ca.der            a test CA, trusted only by the test prefixes
 #   localhost.pem/.key        a TLS server certificate for DNS name localhost
 #   otherhost.pem/.key        one the same CA issued for another name
+#   proxied.pem/.key          one for downloads.orvinta.test, which only the
+#                             tests' proxy resolves
 #   pinned.pem/.key           the code-signing key the signed test build pins
 #   other.pem/.key            another code-signing key under the same CA
 #   intermediate.pem/.key     an intermediate CA under the test CA
@@ -12,7 +14,7 @@
 # Usage: make_test_keys.sh OUT_DIR
 set -euo pipefail
 out=$1
-[ -f "$out/expired.pin" ] && exit 0
+[ -f "$out/expired.pin" ] && [ -f "$out/proxied.pem" ] && exit 0
 mkdir -p "$out"
 pin_script=$(cd "$(dirname "$0")/../../scripts" && pwd)/signer-pin.sh
 cd "$out"
@@ -36,6 +38,8 @@ issue() {
 issue localhost "/CN=localhost" "subjectAltName=DNS:localhost
 extendedKeyUsage=serverAuth"
 issue otherhost "/CN=downloads.example.com" "subjectAltName=DNS:downloads.example.com
+extendedKeyUsage=serverAuth"
+issue proxied "/CN=downloads.orvinta.test" "subjectAltName=DNS:downloads.orvinta.test
 extendedKeyUsage=serverAuth"
 code_signing="extendedKeyUsage=codeSigning
 keyUsage=critical,digitalSignature"
