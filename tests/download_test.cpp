@@ -288,6 +288,10 @@ TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
     answer.range_skew = skew;
     return answer;
   };
+  auto unframed = [](ScriptedAnswer answer) {
+    answer.range_length = false;
+    return answer;
+  };
   ScriptedAnswer chunked(kChunkedHead.substr(0, kChunkedHead.size() - 2) + "ETag: \"c1\"\r\n\r\n" +
                              Chunk(body.substr(0, 20000)) + Chunk(body.substr(20000, 10000)),
                          true, {});
@@ -335,6 +339,11 @@ TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
        2},
       {"a 206 of another range, then the whole",
        {broken(etag), rest(etag, 100), rest(etag)},
+       "\"v1\"",
+       body,
+       3},
+      {"a 206 of another range, without a length, then the whole",
+       {broken(etag), unframed(rest(etag, 100)), rest(etag)},
        "\"v1\"",
        body,
        3},

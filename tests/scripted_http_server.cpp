@@ -95,11 +95,13 @@ ScriptedAnswer AnswerTo(const std::string& head, ScriptedAnswer answer) {
     return answer;
   }
   const size_t from = std::stoul(head.substr(range + 15)) + answer.range_skew;
-  answer.bytes = "HTTP/1.1 206 Partial Content\r\n" + answer.range_headers +
-                 "Content-Range: bytes " + std::to_string(from) + "-" +
-                 std::to_string(whole.size() - 1) + "/" + std::to_string(whole.size()) +
-                 "\r\nContent-Length: " + std::to_string(whole.size() - from) + "\r\n\r\n" +
-                 whole.substr(from);
+  answer.bytes =
+      "HTTP/1.1 206 Partial Content\r\n" + answer.range_headers + "Content-Range: bytes " +
+      std::to_string(from) + "-" + std::to_string(whole.size() - 1) + "/" +
+      std::to_string(whole.size()) + "\r\n" +
+      (answer.range_length ? "Content-Length: " + std::to_string(whole.size() - from) + "\r\n"
+                           : std::string()) +
+      "\r\n" + whole.substr(from);
   return answer;
 }
 

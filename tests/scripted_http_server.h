@@ -40,6 +40,7 @@ struct ScriptedAnswer {
   std::string whole;
   std::string range_headers;
   size_t range_skew = 0;
+  bool range_length = true;  // False: no Content-Length; the body ends at the close.
 };
 
 // "HTTP/1.1 <status>" with a Content-Length header and `body`.
