@@ -261,6 +261,16 @@ class DownloadServer:
         self._server.server_close()
 
 
+def stop(process):
+    """Ends a server process of the tests': asked first, then killed."""
+    process.terminate()
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(timeout=10)
+
+
 class NginxServer:
     """Debian's nginx on 127.0.0.1:PORT (or `port`) serving the folder
     `work`/html (put client/... there), started and stopped here, its files
@@ -306,12 +316,7 @@ class NginxServer:
             time.sleep(0.2)
 
     def __exit__(self, *exc):
-        self._process.terminate()
-        try:
-            self._process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self._process.kill()
-            self._process.wait(timeout=10)
+        stop(self._process)
 
     def log(self):
         lines = (self.work / "access.log").read_text(errors="replace").splitlines()
@@ -364,12 +369,7 @@ class SquidProxy:
                            (log.read_text(errors="replace")[-2000:] if log.exists() else ""))
 
     def __exit__(self, *exc):
-        self._process.terminate()
-        try:
-            self._process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self._process.kill()
-            self._process.wait(timeout=10)
+        stop(self._process)
 
     def log(self):
         path = self.work / "access.log"
