@@ -63,7 +63,7 @@ def report(title, prefix, probe, served, code, server):
         sent = ("304 Not Modified: revalidated, 0 bytes" if revalidated else
                 f"{status}, {size} of {whole} bytes" +
                 (f", sha256 {short_hash(served[path])}" if size == whole else
-                 ": the rest" if status == 206 else ", then the connection was reset"))
+                 ": the rest" if status == 206 else ", then no more"))
         print(f"  {method} {path}  (User-Agent: {agent}{asked})  -> {sent}")
     if not requests:
         print("  no requests")
