@@ -85,7 +85,7 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
                                               access_type, &partial, report);
     if (FoundNoConnection(*report)) access_type = INTERNET_OPEN_TYPE_PRECONFIG;
     const std::int32_t wait = SecondsBeforeNextAttempt(*report, attempt);
-    if (result >= 0 || attempt >= limits.attempts || wait < 0 ||
+    if (result >= 0 || attempt >= limits.attempts || attempt >= kMostAttempts || wait < 0 ||
         wait > kMostRetryWaitSeconds - waited) {
       break;
     }
