@@ -446,7 +446,7 @@ def proxied_install(s):
             f"given up on at once: {s.run_seconds:.1f} s < {RUN_OVERHEAD_SECONDS} s")
     s.expect_record(*unreached(s, "orvinta.exe", CLIENT_PATH, 3, "failed"),
                     *unreached(s, "updater.exe", UPDATER_PATH, 3, "failed"), "exit 1")
-    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+    with SquidProxy(harness.PROXY_PORT) as squid:
         s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
         updater = Answer("ok", s.updater, etag='"p1"')
         s.expect_first_install(updater=updater)
@@ -474,7 +474,7 @@ def signed_proxied_install(s):
     as on a direct connection."""
     s.trust_test_ca()
     s.tls = (s.keys / "proxied.pem", s.keys / "proxied.key")
-    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+    with SquidProxy(harness.PROXY_PORT) as squid:
         s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
         s.expect_first_install()
         tunnel = ("CONNECT", f"{harness.PROXIED_HOST}:{harness.TLS_PORT}", "200")
@@ -488,7 +488,7 @@ def signed_proxied_install(s):
 def proxy_not_needed(s):
     """Proxy settings change nothing where the direct connection works, nor
     after a direct attempt that got an answer (a 503): the proxy sees nothing."""
-    with SquidProxy(s.prefix.root / "squid", harness.PROXY_PORT) as squid:
+    with SquidProxy(harness.PROXY_PORT) as squid:
         s.prefix.set_proxy(f"127.0.0.1:{harness.PROXY_PORT}")
         code, requests = s.launch(updater=[Answer("status", b"busy", 503), Answer("ok", s.updater)])
         s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True,

@@ -12,6 +12,7 @@ import socketserver
 import ssl
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 from pathlib import Path
@@ -325,15 +326,15 @@ class NginxServer:
 
 class SquidProxy:
     """Debian's squid on 127.0.0.1:`port`, started and stopped here, its files
-    all in `work`, with a hosts file of its own in which PROXIED_HOST is the
-    loopback: nothing else on the machine resolves that name. log() gives its
-    access log: (method, URL, status) a request."""
+    all in a folder of its own, with a hosts file of its own in which
+    PROXIED_HOST is the loopback: nothing else on the machine resolves that
+    name. log() gives its access log: (method, URL, status) a request."""
 
-    def __init__(self, work, port):
-        self.work, self.port = Path(work).resolve(), port
-        self.work.mkdir(parents=True, exist_ok=True)
+    def __init__(self, port):
         # Run as root, squid works as its own user ("proxy"), which must
-        # write here.
+        # reach and write its folder: one of its own under the system's temp
+        # folder, whatever the permissions of the build tree's parents.
+        self.work, self.port = Path(tempfile.mkdtemp(prefix="e2e-squid-")), port
         self.work.chmod(0o777)
         (self.work / "hosts").write_text(f"127.0.0.1 {PROXIED_HOST}\n")
         self.conf = self.work / "squid.conf"
@@ -363,13 +364,14 @@ class SquidProxy:
                 return self
             except OSError:
                 time.sleep(0.1)
-        self.__exit__()
         log = self.work / "cache.log"
-        raise RuntimeError("squid did not start: " +
-                           (log.read_text(errors="replace")[-2000:] if log.exists() else ""))
+        said = log.read_text(errors="replace")[-2000:] if log.exists() else ""
+        self.__exit__()
+        raise RuntimeError("squid did not start: " + said)
 
     def __exit__(self, *exc):
         stop(self._process)
+        shutil.rmtree(self.work, ignore_errors=True)
 
     def log(self):
         path = self.work / "access.log"
