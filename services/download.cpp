@@ -9,12 +9,6 @@
 
 namespace {
 
-// Notes in `report` what ended the download, and returns `result`.
-DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadResult result) {
-  report->end = end;
-  return result;
-}
-
 // The download's result for a received file that a signed build refused,
 // with what ended it noted in `report`.
 DownloadResult Refusal(ReleaseVerdict verdict, DownloadReport* report) {
@@ -104,8 +98,11 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
       !MoveFileExA(partial.temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result = Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
   }
-  // The previous file stays as it was unless the whole body arrived.
-  if (result < 0 && !partial.temp_path.empty()) DeleteFileA(partial.temp_path.c_str());
+  // The previous file stays as it was unless the whole body arrived; what
+  // an attempt left of a body goes, even when a later one was answered 304.
+  if ((result < 0 || report->revalidated) && !partial.temp_path.empty()) {
+    DeleteFileA(partial.temp_path.c_str());
+  }
   report->result = result;
   return result;
 }

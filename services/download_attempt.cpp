@@ -10,12 +10,6 @@
 
 namespace {
 
-// Notes in `report` what ended the attempt, and returns `result`.
-DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadResult result) {
-  report->end = end;
-  return result;
-}
-
 // Sends the request with `headers` (CRLF-terminated lines) and returns its
 // handle once the status and headers arrived, or null when it failed (with
 // WinINet's error in transfer->result) or no answer came within one window;

@@ -20,6 +20,12 @@ struct PartialBody {
   std::int64_t length = kUnknownLength;  // The whole body's, when its answer gave it.
 };
 
+// Notes in `report` what ended the attempt or the download, and returns `result`.
+inline DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadResult result) {
+  report->end = end;
+  return result;
+}
+
 // GETs `url` once through a session of `access_type` (INTERNET_OPEN_TYPE_*)
 // and fills the attempt's part of `report`. With `partial->kept` bytes in
 // hand it asks for the rest (Range, If-Range) and appends a 206 that

@@ -450,6 +450,20 @@ TEST_F(DownloadTest, ConditionsGoOutAsKeptAndA304KeepsTheFile) {
       EXPECT_TRUE(folder_.Entries().empty());
     }
   }
+  // A body broken off with no strong validator, then a 304 to the
+  // conditions sent again: the file is kept, and what had arrived is gone.
+  {
+    SCOPED_TRACE("a body broken off, then a 304");
+    PlacePreviousFile();
+    const std::string broken =
+        "HTTP/1.1 200 OK\r\nETag: W/\"2\"\r\nContent-Length: 10000\r\n\r\n" + Body(5000);
+    ScriptedHttpServer twice({{broken, true, {{broken.size(), 300}}}, not_modified});
+    EXPECT_EQ(DownloadToFile(twice.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                             both.c_str(), kTestLimits, &report_),
+              16);
+    EXPECT_TRUE(report_.revalidated);
+    ExpectPreviousFileAlone();
+  }
   // A kept file one byte past what a download can count (sparse, so it
   // costs no disk) is no answer rather than a wrapped, negative size.
   SCOPED_TRACE("a 304 for a kept file past the largest download");
@@ -901,6 +915,8 @@ TEST_F(DownloadTest, WithPinsKeepsOnlyTheCurrentProgramOfItsName) {
       {"unsigned", HttpAnswer(200, unsigned_program), pinned, kSignatureRefused},
       {"1000 unsigned bytes", HttpAnswer(200, unsigned_program.substr(0, 1000)), pinned,
        kSignatureRefused},
+      {"a page, refused before its signature is looked for",
+       HttpAnswer(200, "<html>" + std::string(5000, 'e') + "</html>"), pinned, kNotAProgram},
       {"a byte changed after signing", HttpAnswer(200, changed), pinned, kSignatureRefused},
       {"signed by another key of the same CA", served("updater.other.exe"), pinned,
        kSignatureRefused},

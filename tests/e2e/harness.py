@@ -100,7 +100,23 @@ class Answer:
             self.headers
 
 
-class DownloadServer:
+class LoopbackServer:
+    """A socketserver served on a thread of its own from __enter__ to __exit__."""
+
+    def _serve(self, server):
+        self._server = server
+        self._thread = threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+class DownloadServer(LoopbackServer):
     """An HTTP server on 127.0.0.1:PORT with one scripted answer per path, or
     a list of them: the n-th request of the path gets the n-th (the last
     one repeats).
@@ -189,7 +205,7 @@ class DownloadServer:
                     raise
                 time.sleep(0.2)
         self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
+        self._serve(self._server)
 
     @staticmethod
     def _answer(sock, answer, stopping, start=0, cut=None):
@@ -252,14 +268,9 @@ class DownloadServer:
             return len(answer.body[:5000])
         return len(answer.body)
 
-    def __enter__(self):
-        self._thread.start()
-        return self
-
     def __exit__(self, *exc):
-        self._stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
+        self._stopping.set()  # Ends the stalls first.
+        super().__exit__(*exc)
 
 
 def stop(process):
@@ -380,7 +391,7 @@ class SquidProxy:
         return [tuple(line.split(" ")) for line in lines if line and not line.startswith("- ")]
 
 
-class ResettingRelay:
+class ResettingRelay(LoopbackServer):
     """A relay on 127.0.0.1:PORT to a server on 127.0.0.1:`target`: the first
     answer it passes on is cut by a reset after `reset_after` bytes (head
     and all), the way a broken link cuts one; the rest pass whole."""
@@ -421,16 +432,7 @@ class ResettingRelay:
             allow_reuse_address = True
             daemon_threads = True
 
-        self._server = Server(("127.0.0.1", PORT), Handler)
-        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
-
-    def __enter__(self):
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
+        self._serve(Server(("127.0.0.1", PORT), Handler))
 
 
 def program_bytes(size):
