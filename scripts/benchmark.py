@@ -18,7 +18,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from harness import Answer, DownloadServer, Prefix, program_bytes  # noqa: E402
+from download_server import Answer, DownloadServer, program_bytes  # noqa: E402
+from harness import Prefix  # noqa: E402
 
 CLIENT_MB = int(os.environ.get("BENCHMARK_CLIENT_MB", "200"))
 # The benchmark's launcher is built for this port alone (the tests use 28613

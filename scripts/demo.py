@@ -20,9 +20,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from download_server import Answer, DownloadServer  # noqa: E402
+from endpoints import TLS_PORT  # noqa: E402
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME,  # noqa: E402
-                     SHORTCUT_NAME, TLS_PORT, WINDOW_SECONDS, Answer, DownloadServer, Prefix,
-                     link_points_at)
+                     SHORTCUT_NAME, WINDOW_SECONDS, Prefix, link_points_at)
 
 REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD"}
 

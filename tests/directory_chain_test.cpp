@@ -39,6 +39,21 @@ TEST_F(DirectoryChainTest, LeadingBackslashStartsAtTheCurrentDriveRoot) {
   EXPECT_TRUE(IsDirectory(folder_.Child("R\\S")));
 }
 
+// "C:" alone names drive C's current directory, not its root: with this
+// process on another drive, that is the folder "=C:" names. A drive is no
+// level of its own, so nothing is made there. (Windows falls back to the
+// root when that folder is missing; Wine makes it, which shows the call.)
+TEST_F(DirectoryChainTest, DriveIsNoLevelOfItsOwn) {
+  const std::string drive = folder_.path().substr(0, 2);
+  ASSERT_EQ(drive[1], ':');
+  ASSERT_TRUE(SetCurrentDirectoryA("Z:\\"));
+  ASSERT_TRUE(SetEnvironmentVariableA(("=" + drive).c_str(), folder_.Child("drive").c_str()));
+  CreateDirectoryChain(folder_.Child("A\\B").c_str());
+  SetEnvironmentVariableA(("=" + drive).c_str(), nullptr);
+  EXPECT_TRUE(IsDirectory(folder_.Child("A\\B")));
+  EXPECT_FALSE(IsDirectory(folder_.Child("drive")));
+}
+
 TEST_F(DirectoryChainTest, RelativePathGrowsFromTheCurrentDirectory) {
   CreateDirectoryChain("A\\B");
   EXPECT_TRUE(IsDirectory(folder_.Child("A\\B")));

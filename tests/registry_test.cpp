@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <random>
 #include <string>
 
@@ -85,6 +88,33 @@ TEST_F(RegistryStoreTest, WrittenInstallPathReadsBack) {
 TEST_F(RegistryStoreTest, WriteToMissingKeyFailsAndCreatesNothing) {
   EXPECT_FALSE(WriteRegistryString(HKEY_CLASSES_ROOT, "orvinta", "URL protocol", ""));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "orvinta"));
+}
+
+// Gives the key `subkey` of HKLM the access list `sddl` (the owner may
+// always change it back).
+bool SetKeyAccess(const std::string& subkey, const char* sddl) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool set = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr) &&
+             RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+  LocalFree(descriptor);
+  RegCloseKey(key);
+  return set;
+}
+
+// A product key this process may read but not write (locked by an
+// administrator, say) is no install: every key is opened for both, so the
+// run installs afresh rather than register into a key it cannot write.
+TEST_F(RegistryStoreTest, ProductKeyThatCannotBeWrittenReadsEmpty) {
+  StoreInstall(REG_SZ, std::string("D:\\Games\\ORVINTA\0", 17));
+  ASSERT_TRUE(SetKeyAccess(kProductKey, "D:P(A;;KR;;;WD)"));
+  EXPECT_TRUE(ReadInstallPath().empty());
+  ASSERT_TRUE(SetKeyAccess(kProductKey, "D:P(A;;KA;;;WD)"));
+  EXPECT_EQ(Text(ReadInstallPath()), "D:\\Games\\ORVINTA");
 }
 
 TEST(RegistrySandboxTest, LeavesNoKeysBehind) {

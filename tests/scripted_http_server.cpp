@@ -99,9 +99,10 @@ ScriptedAnswer AnswerTo(const std::string& head, ScriptedAnswer answer) {
       "HTTP/1.1 206 Partial Content\r\n" + answer.range_headers + "Content-Range: bytes " +
       std::to_string(from) + "-" + std::to_string(whole.size() - 1) + "/" +
       std::to_string(whole.size()) + "\r\n" +
-      (answer.range_length ? "Content-Length: " + std::to_string(whole.size() - from) + "\r\n"
-                           : std::string()) +
-      "\r\n" + whole.substr(from);
+      (answer.range_length
+           ? "Content-Length: " + std::to_string(whole.size() - from + answer.range_extra) + "\r\n"
+           : std::string()) +
+      "\r\n" + whole.substr(from) + std::string(answer.range_extra, 'x');
   return answer;
 }
 

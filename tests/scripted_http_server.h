@@ -41,6 +41,9 @@ struct ScriptedAnswer {
   std::string range_headers;
   size_t range_skew = 0;
   bool range_length = true;  // False: no Content-Length; the body ends at the close.
+  // Bytes of another body sent after the range, and counted in its
+  // Content-Length but not its Content-Range: the two disagree.
+  size_t range_extra = 0;
 };
 
 // "HTTP/1.1 <status>" with a Content-Length header and `body`.

@@ -78,6 +78,20 @@ TEST_F(ShellTest, SavesNothingUnderCodePage1252) {
   EXPECT_TRUE(folder_.Entries().empty());
 }
 
+// A failed desktop lookup leaves the shortcut path without its folder: the
+// save is made on the bare name at the root of the current drive.
+TEST_F(ShellTest, ShortcutWithoutAFolderIsSavedAtTheCurrentDriveRoot) {
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, saved);
+  ASSERT_TRUE(SetCurrentDirectoryA(folder_.path().c_str()));
+  const std::string name = "\\orvinta-" + std::to_string(GetCurrentProcessId()) + ".lnk";
+  CreateDesktopShortcut(folder_.Child("orvinta.exe").c_str(), name.c_str());
+  SetCurrentDirectoryA(saved);
+  const std::string at_root = folder_.path().substr(0, 2) + name;
+  EXPECT_EQ(LinkTarget(Wide(at_root)), Wide(folder_.Child("orvinta.exe")) + L" ");
+  DeleteFileA(at_root.c_str());
+}
+
 TEST_F(ShellTest, LinksToATargetThatDoesNotExist) {
   std::string missing = folder_.Child("absent\\orvinta.exe");
   CreateDesktopShortcut(missing.c_str(), folder_.Child("client.lnk").c_str());

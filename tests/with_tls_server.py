@@ -14,7 +14,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent / "e2e"))
-from harness import Answer, DownloadServer  # noqa: E402
+from download_server import Answer, DownloadServer  # noqa: E402
 
 # Starts like a Windows program (MZ, then PE\0\0 where 0x3C points), as
 # every kept body must.
