@@ -1,7 +1,5 @@
 #include "launcher/process_calls.h"
 
-#include <process.h>
-
 SYSTEMTIME CurrentUtcTime() {
   SYSTEMTIME now;
   GetSystemTime(&now);
@@ -18,5 +16,21 @@ void PauseRun(DWORD milliseconds) { Sleep(milliseconds); }
 
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
                           const NarrowString& option) {
-  return _execl(program.c_str(), first_argument.c_str(), option.c_str(), nullptr);
+  // The command line the C runtime's _execl would build: the arguments
+  // joined by a space, as they are.
+  NarrowString command_line = first_argument + " " + option;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started;
+  // Nothing inherited: _execl would hand the updater every inheritable
+  // handle, the sockets of downloads given up on among them, and it would
+  // hold them for as long as it runs. Same directory and environment.
+  if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &started)) {
+    return -1;
+  }
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  // The updater runs in the launcher's place, which ends as _execl ended it.
+  ExitProcess(0);
 }

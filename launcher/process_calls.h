@@ -19,8 +19,10 @@ NarrowString ProgramPath();
 // Suspends the thread for `milliseconds` (Sleep).
 void PauseRun(DWORD milliseconds);
 
-// Replaces this process with `program` through _execl, passing `first_argument`
-// and `option` as its argument list. Returns only when the start failed; the
-// result is then _execl's (-1).
+// Starts `program` in this process's place and ends this process with exit
+// code 0, as _execl did: its command line is `first_argument`, a space and
+// `option`, as they are; it runs in this process's directory and
+// environment, and inherits no handle. Returns only when the start failed,
+// with -1.
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
                           const NarrowString& option);

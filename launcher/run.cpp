@@ -92,7 +92,7 @@ int RunLauncher() {
   WriteRegistryString(HKEY_CLASSES_ROOT, kOpenCommandKey, kOpenCommandValueName,
                       ComposeOpenCommand(updater_path));
 
-  // The C runtime joins arguments with spaces and adds no quotes, so the path
+  // The command line joins the arguments with a space and adds no quotes, so the path
   // (which usually holds spaces) is quoted to reach the updater as one argument.
   const NarrowString quoted_path = NarrowString("\"") + updater_path + "\"";
   RecordRun(record, ComposeHandOffLine(quoted_path, kActiveStartOption));

@@ -117,7 +117,9 @@ NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
   };
   const char* outcome = report == nullptr ? "retried -%0 " : "failed -%0 ";
   if (result >= 0) {
-    outcome = report != nullptr && report->revalidated ? "revalidated %0" : "kept %0";
+    outcome = report != nullptr && report->revalidated   ? "revalidated %0"
+              : report != nullptr && report->moved_aside ? "kept %0 (the one in use moved aside)"
+                                                         : "kept %0";
   } else if (result == kInstalledIsNewer) {
     outcome = "older %1";
   } else if (result == kSignatureRefused || result == kWrongProgram || result == kNotAProgram) {

@@ -20,7 +20,8 @@ NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& progra
 
 // "<file name> <url> <outcome>\r\n" for one download of `url` to `file_path`
 // that gave `result` and `report` within `limits`. The outcome is one of
-// "kept <bytes>", "revalidated <bytes>", "older <bytes>",
+// "kept <bytes>" (with " (the one in use moved aside)" when the file in
+// place was in use), "revalidated <bytes>", "older <bytes>",
 // "refused <code> <rule>" and "failed <code> <what was seen>", the last
 // followed by " (retry after <n> s)" when the answer asked for a wait that
 // was not made. Before it, a "retried <code> <what was seen>" line for each

@@ -3,6 +3,7 @@
 #include "launcher/install_layout.h"
 #include "launcher/service_operations.h"
 #include "services/download_attempt.h"
+#include "services/file_in_place.h"
 #include "services/program_image.h"
 #include "services/release_check.h"
 #include "services/wininet_api.h"
@@ -65,6 +66,8 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
                         const DownloadConditions& conditions, const DownloadLimits& limits,
                         DownloadReport* report, CheckKept check_kept) {
   *report = DownloadReport();
+  // What an earlier run moved aside, once nothing runs or holds it.
+  RemoveMovedAside(file_path);
   const WinInetApi* wininet = LoadWinInet();
   if (wininet == nullptr) return kSessionFailed;
   PartialBody partial;
@@ -94,9 +97,12 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
     result = Ended(report, DownloadEnd::kNoPeImage, kNotAProgram);
   }
   if (result >= 0) result = check_kept(report->revalidated ? file_path : partial.temp_path, result);
-  if (result >= 0 && !report->revalidated &&
-      !MoveFileExA(partial.temp_path.c_str(), file_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    result = Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
+  if (result >= 0 && !report->revalidated) {
+    const Placement placement = PutInPlace(partial.temp_path, file_path);
+    report->moved_aside = placement == Placement::kMovedAside;
+    if (placement == Placement::kFailed) {
+      result = Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
+    }
   }
   // The previous file stays as it was unless the whole body arrived; what
   // an attempt left of a body goes, even when a later one was answered 304.

@@ -228,17 +228,47 @@ DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const
 
 }  // namespace
 
+HINTERNET OpenDownloadSession(const WinInetApi& wininet, DWORD access_type,
+                              const DownloadLimits& limits) {
+  // Per process, and before the first connection: Windows counts a request
+  // given up on against these limits (2 or 6 per server, 4 per proxy, by
+  // default) for as long as the process runs.
+  static bool limits_raised = false;
+  if (!limits_raised) {
+    limits_raised = true;
+    DWORD connections = kConnectionsPerServer;
+    static constexpr DWORD kLimitOptions[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER,
+                                              INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER,
+                                              INTERNET_OPTION_MAX_CONNS_PER_PROXY};
+    for (DWORD option : kLimitOptions) {
+      wininet.InternetSetOptionA(nullptr, option, &connections, sizeof(connections));
+    }
+  }
+  // Asynchronous, so that a server that stops sending can be given up on: a
+  // synchronous read waits for as long as the server holds the connection
+  // (under Wine, whatever time-out it was given).
+  HINTERNET session =
+      wininet.InternetOpenA(kUserAgent, access_type, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  if (session == nullptr) return nullptr;
+  // Three windows: longer than any wait the window rules allow, so that
+  // Windows never cuts a transfer (12002) the rules would still keep.
+  DWORD timeout_ms = 3000 * static_cast<DWORD>(limits.stall_seconds);
+  static constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
+                                              INTERNET_OPTION_SEND_TIMEOUT,
+                                              INTERNET_OPTION_RECEIVE_TIMEOUT};
+  for (DWORD option : kTimeoutOptions) {
+    wininet.InternetSetOptionA(session, option, &timeout_ms, sizeof(timeout_ms));
+  }
+  return session;
+}
+
 DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& url,
                                const NarrowString& file_path, const DownloadConditions& conditions,
                                const DownloadLimits& limits, DWORD access_type,
                                PartialBody* partial, DownloadReport* report) {
   UniqueTransfer transfer = NewTransfer();
   if (transfer == nullptr) return Ended(report, DownloadEnd::kNoSession, kSessionFailed);
-  // Asynchronous, so that a server that stops sending can be given up on: a
-  // synchronous read waits for as long as the server holds the connection
-  // (under Wine, whatever time-out it was given).
-  UniqueInternet session(
-      wininet.InternetOpenA(kUserAgent, access_type, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+  UniqueInternet session(OpenDownloadSession(wininet, access_type, limits));
   if (session == nullptr || wininet.InternetSetStatusCallbackA(session.get(), OnInternetStatus) ==
                                 INTERNET_INVALID_STATUS_CALLBACK) {
     return Ended(report, DownloadEnd::kNoSession, kSessionFailed);

@@ -4,7 +4,6 @@
 #include <objbase.h>
 #include <wininet.h>
 #include <wincrypt.h>
-#include <wintrust.h>
 
 #include <cstdio>
 #include <memory>
@@ -32,13 +31,11 @@ void CloseInternetHandle(HINTERNET handle);
 // A WinINet session or request handle.
 using UniqueInternet = UniqueHandle<HINTERNET, &CloseInternetHandle>;
 
-// A WinVerifyTrust verification left open by WTD_STATEACTION_VERIFY; closing
-// it (WTD_STATEACTION_CLOSE) frees the signer and certificate data it holds.
-void CloseTrustState(WINTRUST_DATA* verification);
-using UniqueTrustState = UniqueHandle<WINTRUST_DATA*, &CloseTrustState>;
-
 // A kernel object handle (an event, say) from CreateEventA and the like.
 using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseHandle>;
+
+// A directory search from FindFirstFileA (never INVALID_HANDLE_VALUE).
+using UniqueFindHandle = UniqueHandle<HANDLE, &FindClose>;
 
 // A C runtime stream from fopen.
 using UniqueFile = UniqueHandle<FILE*, &std::fclose>;

@@ -44,12 +44,58 @@ bool IsPinned(const NarrowString& pin, const NarrowString& signer_pins) {
   return false;
 }
 
+// True when WinVerifyTrust's `status` says only that this PC could not
+// complete the chain to a trusted root (a fresh install holds few roots and
+// fetches the rest, which cache-only retrieval forbids), while the file's
+// digest and signature verified and the signer's chain shows no other
+// fault: not expired, revoked, distrusted or of the wrong usage. The signing
+// certificate must be valid now: a signing time is never trusted.
+bool OnlyTheChainIsIncomplete(const TrustApi& trust, HANDLE state, LONG status) {
+  if (status != CERT_E_UNTRUSTEDROOT && status != CERT_E_CHAINING) return false;
+  CRYPT_PROVIDER_DATA* provider = trust.WTHelperProvDataFromStateData(state);
+  if (provider == nullptr || provider->padwTrustStepErrors == nullptr ||
+      provider->cdwTrustStepErrors <= TRUSTERROR_STEP_FINAL_SIGPROV ||
+      provider->padwTrustStepErrors[TRUSTERROR_STEP_FINAL_OBJPROV] != ERROR_SUCCESS ||
+      provider->padwTrustStepErrors[TRUSTERROR_STEP_FINAL_SIGPROV] != ERROR_SUCCESS) {
+    return false;
+  }
+  CRYPT_PROVIDER_SGNR* signer = trust.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  if (signer == nullptr || signer->pChainContext == nullptr) return false;
+  constexpr DWORD kIncompleteChain = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
+  if ((signer->pChainContext->TrustStatus.dwErrorStatus & ~kIncompleteChain) != 0) return false;
+  CRYPT_PROVIDER_CERT* certificate = trust.WTHelperGetProvCertFromChain(signer, 0);
+  return certificate != nullptr && certificate->pCert != nullptr &&
+         trust.CertVerifyTimeValidity(nullptr, certificate->pCert->pCertInfo) == 0;
+}
+
+// The verdict on a verification that WinVerifyTrust left open as `state`.
+SignatureVerdict Judge(const TrustApi& trust, HANDLE state, LONG status,
+                       const NarrowString& signer_pins, NarrowString* signer_pin) {
+  switch (status) {
+    case ERROR_SUCCESS:
+      break;
+    case TRUST_E_NOSIGNATURE:
+      return SignatureVerdict::kNoSignature;
+    case TRUST_E_BAD_DIGEST:
+      return SignatureVerdict::kAltered;
+    default:
+      if (!OnlyTheChainIsIncomplete(trust, state, status)) return SignatureVerdict::kRefused;
+  }
+  *signer_pin = SignerPin(trust, state);
+  return IsPinned(*signer_pin, signer_pins) ? SignatureVerdict::kPinned
+                                            : SignatureVerdict::kNotPinned;
+}
+
 }  // namespace
 
 SignerCheck CheckSigner(const NarrowString& file_path, const NarrowString& signer_pins) {
-  SignerCheck check;
   const TrustApi* trust = LoadTrustApi();
-  if (trust == nullptr) return check;
+  return trust == nullptr ? SignerCheck() : CheckSignerWith(*trust, file_path, signer_pins);
+}
+
+SignerCheck CheckSignerWith(const TrustApi& trust, const NarrowString& file_path,
+                            const NarrowString& signer_pins) {
+  SignerCheck check;
   WideString wide_path = ToWide(file_path);
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
@@ -67,22 +113,11 @@ SignerCheck CheckSigner(const NarrowString& file_path, const NarrowString& signe
   verification.dwStateAction = WTD_STATEACTION_VERIFY;
   // INVALID_HANDLE_VALUE: there is no interactive user to ask.
   HWND no_user = static_cast<HWND>(INVALID_HANDLE_VALUE);
-  check.trust_status = trust->WinVerifyTrust(no_user, &kGenericVerifyV2, &verification);
-  UniqueTrustState state(&verification);
-  switch (check.trust_status) {
-    case ERROR_SUCCESS:
-      break;
-    case TRUST_E_NOSIGNATURE:
-      check.verdict = SignatureVerdict::kNoSignature;
-      return check;
-    case TRUST_E_BAD_DIGEST:
-      check.verdict = SignatureVerdict::kAltered;
-      return check;
-    default:
-      return check;
-  }
-  check.signer_pin = SignerPin(*trust, verification.hWVTStateData);
-  check.verdict = IsPinned(check.signer_pin, signer_pins) ? SignatureVerdict::kPinned
-                                                          : SignatureVerdict::kNotPinned;
+  check.trust_status = trust.WinVerifyTrust(no_user, &kGenericVerifyV2, &verification);
+  check.verdict =
+      Judge(trust, verification.hWVTStateData, check.trust_status, signer_pins, &check.signer_pin);
+  // Frees the signer and certificate data the verification kept.
+  verification.dwStateAction = WTD_STATEACTION_CLOSE;
+  trust.WinVerifyTrust(no_user, &kGenericVerifyV2, &verification);
   return check;
 }

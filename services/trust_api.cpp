@@ -1,6 +1,5 @@
 #include "services/trust_api.h"
 
-#include "services/scoped_handles.h"
 #include "services/system_dll.h"
 
 const TrustApi* LoadTrustApi() {
@@ -21,13 +20,8 @@ const TrustApi* LoadTrustApi() {
                              &api.WTHelperGetProvSignerFromChain) &&
                ResolveExport(wintrust, "WTHelperGetProvCertFromChain",
                              &api.WTHelperGetProvCertFromChain) &&
-               ResolveExport(crypt32, "CryptHashPublicKeyInfo", &api.CryptHashPublicKeyInfo);
+               ResolveExport(crypt32, "CryptHashPublicKeyInfo", &api.CryptHashPublicKeyInfo) &&
+               ResolveExport(crypt32, "CertVerifyTimeValidity", &api.CertVerifyTimeValidity);
   }
   return complete ? &api : nullptr;
-}
-
-void CloseTrustState(WINTRUST_DATA* verification) {
-  verification->dwStateAction = WTD_STATEACTION_CLOSE;
-  LoadTrustApi()->WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &kGenericVerifyV2,
-                                 verification);
 }

@@ -14,6 +14,7 @@ struct TrustApi {
   decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
   decltype(&::WTHelperGetProvCertFromChain) WTHelperGetProvCertFromChain;
   decltype(&::CryptHashPublicKeyInfo) CryptHashPublicKeyInfo;
+  decltype(&::CertVerifyTimeValidity) CertVerifyTimeValidity;
 };
 
 // The Authenticode policy: WINTRUST_ACTION_GENERIC_VERIFY_V2.

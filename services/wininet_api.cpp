@@ -16,6 +16,7 @@ const WinInetApi* LoadWinInet() {
         ResolveExport(module, "InternetOpenUrlA", &api.InternetOpenUrlA) &&
         ResolveExport(module, "HttpQueryInfoA", &api.HttpQueryInfoA) &&
         ResolveExport(module, "InternetQueryOptionA", &api.InternetQueryOptionA) &&
+        ResolveExport(module, "InternetSetOptionA", &api.InternetSetOptionA) &&
         ResolveExport(module, "InternetReadFileExA", &api.InternetReadFileExA) &&
         ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
   }

@@ -11,6 +11,7 @@ struct WinInetApi {
   decltype(&::InternetOpenUrlA) InternetOpenUrlA;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA;
   decltype(&::InternetQueryOptionA) InternetQueryOptionA;
+  decltype(&::InternetSetOptionA) InternetSetOptionA;
   decltype(&::InternetReadFileExA) InternetReadFileExA;
   decltype(&::InternetCloseHandle) InternetCloseHandle;
 };

@@ -4,7 +4,11 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
+#include "services/download_attempt.h"
+#include "services/scoped_handles.h"
+#include "services/wininet_api.h"
 #include "tests/download_fixture.h"
 
 // One attempt and its answer: what is sent, what is kept, and which
@@ -164,6 +168,33 @@ TEST_F(DownloadTest, AnswerWithoutSoundFramingIsAFailedRequest) {
     EXPECT_EQ(Download(server), kRequestFailed);
     EXPECT_EQ(report_.end, end);
     ExpectPreviousFileAlone();
+  }
+}
+
+// On Windows WinINet keeps clocks and limits of its own (Wine ignores
+// them): a session's time-outs outlast the two windows the rules may wait,
+// and the process may hold more connections per server than a run's
+// attempts can leave open. Read back where Wine keeps what was set (the
+// connect time-out and the per-server limits; not the send and receive
+// time-outs of a session, nor the per-proxy limit).
+TEST(DownloadSessionTest, LeavesEveryClockAndLimitToTheWindows) {
+  const WinInetApi* wininet = LoadWinInet();
+  ASSERT_NE(wininet, nullptr);
+  UniqueInternet session(OpenDownloadSession(*wininet, INTERNET_OPEN_TYPE_DIRECT, kTestLimits));
+  ASSERT_NE(session, nullptr);
+  const DWORD two_windows_ms = 2 * 1000 * kTestLimits.stall_seconds;
+  const DWORD most_connections = 2 * kMostAttempts + 1;  // Two downloads' and one more.
+  const std::tuple<HINTERNET, DWORD, DWORD> rows[] = {
+      {session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, two_windows_ms + 1},
+      {nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, most_connections},
+      {nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, most_connections},
+  };
+  for (const auto& [handle, option, least] : rows) {
+    SCOPED_TRACE(option);
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    ASSERT_TRUE(wininet->InternetQueryOptionA(handle, option, &value, &size));
+    EXPECT_GE(value, least);
   }
 }
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include "launcher/strings.h"
+
+// Putting a downloaded file in place of one that may be in use: a running
+// updater (started by the URL protocol) cannot be replaced, but can be
+// renamed; a file another process holds without delete sharing (a scanner)
+// can be neither until it is let go.
+
+// How long a file held by another process is waited for, and how often
+// the move is tried again meanwhile.
+constexpr DWORD kHeldFileWaitMs = 3000;
+constexpr DWORD kHeldFileRetryMs = 250;
+
+enum class Placement {
+  kPlaced,      // `temp_path` is now `file_path`.
+  kMovedAside,  // The same, after the file in use there was moved aside.
+  kFailed,      // Nothing changed: the file at `file_path` is as it was.
+};
+
+// Moves `temp_path` to `file_path`, replacing the file there. When that file
+// is in use, moves it aside to "<file_path>.<8 hex digits>.old" in the same
+// folder and the new one in, putting it back if the new one cannot follow;
+// the name moved aside is removed at the next restart (an elevated process
+// may schedule that) unless RemoveMovedAside removes it first. A file held
+// without delete sharing is tried again every kHeldFileRetryMs for
+// kHeldFileWaitMs. `temp_path` stays where it was unless placed.
+Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_path);
+
+// Removes each file that PutInPlace moved aside from `file_path` and that
+// nothing holds any more; only those, and only while a file is at
+// `file_path`.
+void RemoveMovedAside(const NarrowString& file_path);
