@@ -2,6 +2,7 @@
 answer: what the launcher meets on the network, answer by answer. Every
 wait is bounded and the server closes every connection it answers."""
 import re
+import select
 import socket
 import socketserver
 import ssl
@@ -22,7 +23,8 @@ class Answer:
     page), "cut" (announces 10000 bytes, sends 5000, closes cleanly), "reset"
     (announces 10000 bytes, sends 5000, resets the connection), "stall"
     (announces the body's length, sends 5000 bytes of it, then holds the
-    connection silent for STALL_SECONDS or until the server stops), "redirect"
+    connection silent for STALL_SECONDS, until the server stops or until the
+    client closes it), "redirect"
     (302 to the URL in body), "raw" (body is the whole answer, head and all),
     "drop" (resets the connection before any answer).
 
@@ -43,6 +45,7 @@ class Answer:
         self.rate = rate  # Bytes a second the body is paced at; None: at once.
         self.breaks, self.headers = list(breaks), headers
         self.served = 0  # Requests answered so far.
+        self.closed_at = None  # When the client let go of a stalled answer (time.monotonic).
 
     def range_from(self, range_header, if_range):
         """The byte a request's Range asks the rest of the body from, or None
@@ -202,7 +205,18 @@ class DownloadServer(LoopbackServer):
         if answer.kind == "stall":
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(answer.body)
                          + answer.body[:5000])
-            stopping.wait(STALL_SECONDS)
+            # Silent until the client lets go of the connection (noted in
+            # answer.closed_at), the server stops or STALL_SECONDS pass.
+            deadline = time.monotonic() + STALL_SECONDS
+            while not stopping.is_set() and time.monotonic() < deadline:
+                if select.select([sock], [], [], 0.1)[0]:
+                    try:
+                        if sock.recv(4096):
+                            continue
+                    except OSError:
+                        pass
+                    answer.closed_at = time.monotonic()
+                    break
             return len(answer.body[:5000])
         elif answer.kind == "raw":
             sock.sendall(answer.body)

@@ -89,6 +89,12 @@ class Prefix:
                                     timeout=timeout, check=False)
         return result.returncode, out.read_text(errors="replace")
 
+    def start(self, program, args=()):
+        """Starts a Windows program (a C:\\ path) without waiting for it."""
+        return subprocess.Popen([self.winerun, str(self.root), str(program), *args],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=self._env(self.root))
+
     def wait(self):
         """Waits until every program of this prefix (a started updater too) has ended."""
         if self.waiter:

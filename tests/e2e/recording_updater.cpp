@@ -1,5 +1,6 @@
 // Stands in for the real updater: records how it was started in
-// "updater_started.txt" beside itself, one argument a line, then exits.
+// "updater_started.txt" beside itself, one argument a line, then exits
+// (built with LINGER_MS, that many milliseconds later, as a running updater).
 #include <windows.h>
 
 #include <cstdio>
@@ -24,5 +25,8 @@ int main(int argc, char** argv) {
   std::fprintf(file, "argc=%d\n", argc);
   for (int i = 0; i < argc; ++i) std::fprintf(file, "argv[%d]=%s\n", i, argv[i]);
   std::fclose(file);
+#ifdef LINGER_MS
+  Sleep(LINGER_MS);
+#endif
   return 0;
 }

@@ -30,7 +30,8 @@ class Scenario:
 
     def __init__(self, args, name):
         build = Path(args.build)
-        e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
+        self.e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
+        e2e = self.e2e
         group = "" if args.group == 0 else str(args.group)
         self.host = endpoints.PROXIED_HOST if "proxied_" in name else None
         if self.host:
@@ -75,8 +76,11 @@ class Scenario:
         with DownloadServer(answers, tls=self.tls) as s:
             start = time.monotonic()
             code, _ = self.prefix.run(self.launcher, locale=locale, extra_env=env)
+            # When the launcher's process ended, and every program it started.
+            self.launcher_ended = time.monotonic()
             self.prefix.wait()
-            self.run_seconds = time.monotonic() - start
+            self.all_ended = time.monotonic()
+            self.run_seconds = self.all_ended - start
         self.conditions, self.server = s.conditions, s
         return code, s.requests
 

@@ -1,0 +1,109 @@
+"""The hand-off and an updater in use: what the started updater gets from
+the launcher, and a new updater put in place of one that runs or is held."""
+import re
+import time
+
+from scenario import UPDATER_PATH, handed_off, kept, plant_install
+from harness import DEFAULT_DIR
+from download_server import Answer
+
+UPDATER = DEFAULT_DIR + "\\updater.exe"
+# How long the launcher waits for a held file (kHeldFileWaitMs).
+HELD_FILE_WAIT_SECONDS = 3
+MOVED_ASIDE = r"updater\.exe\.[0-9a-f]{8}\.old"
+
+
+def folder_names(s):
+    return sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir())
+
+
+def await_file(s, windows_path, what):
+    """Waits (at most 30 s) until a program of the scenario made a file."""
+    deadline = time.monotonic() + 30
+    while s.prefix.read(windows_path) is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+    s.check(s.prefix.read(windows_path) is not None, what)
+
+
+def hold_updater(s, until):
+    """file_holder.exe holds updater.exe without delete sharing `until`."""
+    s.prefix.start(s.e2e / "file_holder.exe", [UPDATER, until])
+    await_file(s, "C:\\file_holder.ready", f"updater.exe is held ({until})")
+
+
+def hand_off_passes_on_nothing(s):
+    """A first install whose client download stalls is given up on, its
+    connection left open; the updater then started runs on for 6 s. The
+    connection closes when the launcher's process ends, while the updater
+    still runs: the updater inherited no handle of the launcher's."""
+    s.updater = (s.e2e / "updater_lingering.exe").read_bytes()
+    stalled = Answer("stall", s.client)
+    code, requests = s.launch(client=stalled)
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=True)
+    closed = stalled.closed_at
+    s.check(closed is not None and closed < s.launcher_ended + 1.5,
+            "the given-up connection closed as the launcher ended: "
+            f"{None if closed is None else round(closed - s.launcher_ended, 1)} s after it")
+    s.check(closed is not None and s.all_ended - closed > 3,
+            "while the updater still ran: it ended "
+            f"{None if closed is None else round(s.all_ended - closed, 1)} s later")
+
+
+def running_updater_replaced(s):
+    """A running updater (the URL protocol started it) and a new one served:
+    the running one is moved aside, the new one put in its place and
+    started; once the old one has ended, a later run leaves nothing but the
+    installed files."""
+    plant_install(s)
+    s.prefix.path(UPDATER).write_bytes((s.e2e / "updater_lingering.exe").read_bytes())
+    s.prefix.start(UPDATER)
+    await_file(s, DEFAULT_DIR + "\\updater_started.txt", "the installed updater runs")
+    code, requests = s.launch()
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater) +
+                    re.escape(" (the one in use moved aside)"), handed_off())
+    aside = [n for n in folder_names(s) if re.fullmatch(MOVED_ASIDE, n)]
+    s.check(len(aside) == 1, f"the running updater was moved aside: {folder_names(s)}")
+    s.forget_hand_off()
+    code, requests = s.launch()
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.check(folder_names(s) == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"once it ended, a later run removed what was moved aside: {folder_names(s)}")
+
+
+def held_updater_replaced(s):
+    """An updater held without delete sharing (a scanner) and let go half a
+    second after the new body arrived is replaced, with nothing moved aside."""
+    plant_install(s)
+    s.updater = (s.e2e / "updater_1_1.exe").read_bytes()
+    hold_updater(s, "until-download")
+    code, requests = s.launch()
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+    s.check(folder_names(s) == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"nothing else in the folder: {folder_names(s)}")
+
+
+def held_updater_kept(s):
+    """An updater held throughout: after the bounded wait, -5 and exit 1,
+    the old file as it was, nothing started and nothing left behind."""
+    plant_install(s)
+    old = s.updater
+    hold_updater(s, "until-launcher-ends")
+    code, requests = s.launch(updater=Answer("ok", (s.e2e / "updater_1_1.exe").read_bytes()))
+    s.check(code == 1 and len(requests) == 1, f"exit code {code}, requests {requests}")
+    s.check(s.prefix.read(UPDATER) == old, "updater.exe is the old one, unchanged")
+    s.check(folder_names(s) == ["orvinta.exe", "updater.exe"],
+            f"nothing left behind: {folder_names(s)}")
+    s.check(HELD_FILE_WAIT_SECONDS <= s.run_seconds < HELD_FILE_WAIT_SECONDS + 15,
+            f"the run waited for the file, within its bound: {s.run_seconds:.1f} s")
+    s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -5 write failed"),
+                    "exit 1")
+
+
+SCENARIOS = {
+    "hand_off_passes_on_nothing": hand_off_passes_on_nothing,
+    "running_updater_replaced": running_updater_replaced,
+    "held_updater_replaced": held_updater_replaced,
+    "held_updater_kept": held_updater_kept,
+}
