@@ -29,8 +29,7 @@ std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first
                       nullptr, &startup, &started)) {
     return -1;
   }
-  CloseHandle(started.hThread);
-  CloseHandle(started.hProcess);
-  // The updater runs in the launcher's place, which ends as _execl ended it.
+  // The updater runs in the launcher's place, which ends as _execl ended it
+  // (which closes the two handles of `started` too).
   ExitProcess(0);
 }

@@ -230,20 +230,6 @@ DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const
 
 HINTERNET OpenDownloadSession(const WinInetApi& wininet, DWORD access_type,
                               const DownloadLimits& limits) {
-  // Per process, and before the first connection: Windows counts a request
-  // given up on against these limits (2 or 6 per server, 4 per proxy, by
-  // default) for as long as the process runs.
-  static bool limits_raised = false;
-  if (!limits_raised) {
-    limits_raised = true;
-    DWORD connections = kConnectionsPerServer;
-    static constexpr DWORD kLimitOptions[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER,
-                                              INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER,
-                                              INTERNET_OPTION_MAX_CONNS_PER_PROXY};
-    for (DWORD option : kLimitOptions) {
-      wininet.InternetSetOptionA(nullptr, option, &connections, sizeof(connections));
-    }
-  }
   // Asynchronous, so that a server that stops sending can be given up on: a
   // synchronous read waits for as long as the server holds the connection
   // (under Wine, whatever time-out it was given).

@@ -26,16 +26,10 @@ inline DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadRes
   return result;
 }
 
-// Connections a run may hold to one server or proxy: more than all its
-// downloads' attempts, each given up on, and the one under way.
-constexpr DWORD kConnectionsPerServer = 16;
-
 // Opens an asynchronous WinINet session of `access_type` in which the
 // download's windows are the only clock: its connect, send and receive
-// time-outs outlast the longest wait the window rules allow (two windows),
-// and the process may hold kConnectionsPerServer connections per server
-// and per proxy, so that requests given up on never hold back a later
-// attempt. Null when WinINet opens none.
+// time-outs outlast the longest wait the window rules allow (two windows).
+// Null when WinINet opens none.
 HINTERNET OpenDownloadSession(const WinInetApi& wininet, DWORD access_type,
                               const DownloadLimits& limits);
 

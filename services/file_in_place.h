@@ -21,8 +21,8 @@ enum class Placement {
 };
 
 // Moves `temp_path` to `file_path`, replacing the file there. When that file
-// is in use, moves it aside to "<file_path>.<8 hex digits>.old" in the same
-// folder and the new one in, putting it back if the new one cannot follow;
+// is in use, moves it aside to "<file_path>.<0 to 9>.old" (the first name
+// free) in the same folder and the new one in, putting it back if the new one cannot follow;
 // the name moved aside is removed at the next restart (an elevated process
 // may schedule that) unless RemoveMovedAside removes it first. A file held
 // without delete sharing is tried again every kHeldFileRetryMs for

@@ -34,9 +34,6 @@ using UniqueInternet = UniqueHandle<HINTERNET, &CloseInternetHandle>;
 // A kernel object handle (an event, say) from CreateEventA and the like.
 using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseHandle>;
 
-// A directory search from FindFirstFileA (never INVALID_HANDLE_VALUE).
-using UniqueFindHandle = UniqueHandle<HANDLE, &FindClose>;
-
 // A C runtime stream from fopen.
 using UniqueFile = UniqueHandle<FILE*, &std::fclose>;
 

@@ -19,6 +19,16 @@ const WinInetApi* LoadWinInet() {
         ResolveExport(module, "InternetSetOptionA", &api.InternetSetOptionA) &&
         ResolveExport(module, "InternetReadFileExA", &api.InternetReadFileExA) &&
         ResolveExport(module, "InternetCloseHandle", &api.InternetCloseHandle);
+    // Per process, and before the first connection: Windows counts a
+    // request given up on against these limits (2 or 6 per server, 4 per
+    // proxy, by default) for as long as the process runs.
+    static constexpr DWORD kLimitOptions[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER,
+                                              INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER,
+                                              INTERNET_OPTION_MAX_CONNS_PER_PROXY};
+    DWORD connections = kConnectionsPerServer;
+    for (DWORD option : kLimitOptions) {
+      if (complete) api.InternetSetOptionA(nullptr, option, &connections, sizeof(connections));
+    }
   }
   return complete ? &api : nullptr;
 }

@@ -16,6 +16,13 @@ struct WinInetApi {
   decltype(&::InternetCloseHandle) InternetCloseHandle;
 };
 
+// Connections the process may hold to one server or proxy: more than all
+// a run's downloads' attempts, each given up on, and the one under way.
+constexpr DWORD kConnectionsPerServer = 16;
+
 // Returns the functions of System32's wininet.dll, or null when the DLL or
-// one of the functions is missing. Loads the DLL on the first call only.
+// one of the functions is missing. Loads the DLL on the first call only, and
+// then raises the process's connection limits per server and per proxy to
+// kConnectionsPerServer, so that requests given up on never hold back a
+// later attempt.
 const WinInetApi* LoadWinInet();

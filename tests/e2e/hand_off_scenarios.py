@@ -10,7 +10,7 @@ from download_server import Answer
 UPDATER = DEFAULT_DIR + "\\updater.exe"
 # How long the launcher waits for a held file (kHeldFileWaitMs).
 HELD_FILE_WAIT_SECONDS = 3
-MOVED_ASIDE = r"updater\.exe\.[0-9a-f]{8}\.old"
+MOVED_ASIDE = r"updater\.exe\.\d\.old"
 
 
 def folder_names(s):
