@@ -4,25 +4,20 @@
 // "until-launcher-ends" once OrvintaLauncher.exe has run and ended. Either
 // way within 60 s.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "processes.h"
+
 namespace {
 
 bool LauncherRuns() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return true;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
   bool runs = false;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    runs = runs || _stricmp(entry.szExeFile, "OrvintaLauncher.exe") == 0;
-  }
-  CloseHandle(snapshot);
-  return runs;
+  const bool listed = ForEachProcess(
+      [&](const char* name) { runs = runs || _stricmp(name, "OrvintaLauncher.exe") == 0; });
+  return runs || !listed;
 }
 
 bool DownloadArrives(const std::string& folder) {

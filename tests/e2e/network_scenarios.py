@@ -8,7 +8,8 @@ import endpoints
 from scenario import (BIG_PAGE, CLIENT_PATH, NOTHING_REGISTERED, UPDATER_PATH, handed_off, kept,
                       plant_install, updater_fault)
 from harness import DEFAULT_DIR
-from download_server import Answer, ResettingRelay
+from download_server import Answer
+from resetting_relay import ResettingRelay
 from server_processes import NginxServer
 
 

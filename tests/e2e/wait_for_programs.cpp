@@ -3,11 +3,10 @@
 // that ends with its last program. The scenarios keep one server up, since
 // a program started while a server ends loses its connection and is never
 // run. With "list": prints every process's name instead.
-#include <windows.h>
-#include <tlhelp32.h>
-
 #include <cstdio>
 #include <cstring>
+
+#include "processes.h"
 
 namespace {
 
@@ -24,17 +23,12 @@ bool IsWines(const char* name) {
 
 // True while a process other than Wine's own runs; prints it when `list`.
 bool OthersRun(bool list) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return true;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
   bool others = false;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (list) std::printf("%s\n", entry.szExeFile);
-    others = others || !IsWines(entry.szExeFile);
-  }
-  CloseHandle(snapshot);
-  return others;
+  const bool listed = ForEachProcess([&](const char* name) {
+    if (list) std::printf("%s\n", name);
+    others = others || !IsWines(name);
+  });
+  return others || !listed;
 }
 
 }  // namespace
