@@ -162,13 +162,15 @@ void CreateDirectoryChain(NarrowString path);
 // kMostRetryWaitSeconds. After no connection at all (the name did not
 // resolve, nothing accepted, or a reset before any answer) the next attempt
 // comes at once, and it and the rest of the download go through the
-// system's proxy settings (INTERNET_OPEN_TYPE_PRECONFIG). A body broken off under a strong ETag or
-// a Last-Modified is continued with Range and If-Range, and only a 206 that continues exactly that
-// body is appended to it; any other answer drops it. The file is replaced only when the whole body
-// arrived with a 2xx status and starts like a Windows program (else kNotAProgram). A file in use at
-// `file_path` is moved aside for it (report->moved_aside), one held by
-// another process is waited for a few seconds (kFileWriteFailed after), and
-// what earlier downloads moved aside is removed once nothing holds it.
+// system's proxy settings (INTERNET_OPEN_TYPE_PRECONFIG). A body broken
+// off under a strong ETag or a Last-Modified is continued with Range and
+// If-Range, and only a 206 that continues exactly that body is appended to
+// it; any other answer drops it. The file is replaced only when the whole
+// body arrived with a 2xx status and starts like a Windows program (else
+// kNotAProgram). A file in use at `file_path` is moved aside for it
+// (report->moved_aside), one held by another process is waited for a few
+// seconds (kFileWriteFailed after), and what earlier downloads moved aside
+// is removed once nothing holds it.
 // Non-empty `conditions` (those kept with the file now at `file_path`) are
 // sent with the request; a 304 to them keeps that file as it is, counts as a
 // download of its size and sets `report->revalidated`. A 304 to a request

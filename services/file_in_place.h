@@ -22,11 +22,12 @@ enum class Placement {
 
 // Moves `temp_path` to `file_path`, replacing the file there. When that file
 // is in use, moves it aside to "<file_path>.<0 to 9>.old" (the first name
-// free) in the same folder and the new one in, putting it back if the new one cannot follow;
-// the name moved aside is removed at the next restart (an elevated process
-// may schedule that) unless RemoveMovedAside removes it first. A file held
-// without delete sharing is tried again every kHeldFileRetryMs for
-// kHeldFileWaitMs. `temp_path` stays where it was unless placed.
+// free) in the same folder and the new one in, putting the old one back if
+// the new one cannot follow; what was moved aside is removed at the next
+// restart (an elevated process may schedule that) unless RemoveMovedAside
+// removes it first. A file held without delete sharing is tried again every
+// kHeldFileRetryMs for kHeldFileWaitMs. `temp_path` stays where it was
+// unless placed.
 Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_path);
 
 // Removes each file that PutInPlace moved aside from `file_path` and that
