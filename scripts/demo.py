@@ -98,7 +98,8 @@ def report(title, prefix, probe, served, code, server):
             print(f"  {shown} = {REG_TYPES.get(entry[0], entry[0])} "
                   f"'{entry[1][:-1].decode('latin-1')}' + NUL")
     record = prefix.updater_record(install_dir) if install_dir else None
-    print("Updater started as: " + (" ".join('"%s"' % a.split("=", 1)[1] for a in record[1:])
+    print("Updater started as: " + (" ".join('"%s"' % a.split("=", 1)[1] for a in record[1:]
+                                             if a.startswith("argv["))
                                     if record else "not started"))
     print("Record of the run (LastRun):")
     for line in prefix.last_run(probe) or ["(none)"]:

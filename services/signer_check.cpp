@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "services/scoped_handles.h"
 #include "services/trust_api.h"
 
 namespace {

@@ -27,7 +27,8 @@ const WinInetApi* LoadWinInet() {
                                               INTERNET_OPTION_MAX_CONNS_PER_PROXY};
     DWORD connections = kConnectionsPerServer;
     for (DWORD option : kLimitOptions) {
-      if (complete) api.InternetSetOptionA(nullptr, option, &connections, sizeof(connections));
+      if (!complete) break;
+      api.InternetSetOptionA(nullptr, option, &connections, sizeof(connections));
     }
   }
   return complete ? &api : nullptr;

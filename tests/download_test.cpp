@@ -134,6 +134,26 @@ TEST_F(DownloadTest, TransientFailuresAreTriedAgain) {
   EXPECT_EQ(report_.retry_after, 3600);
 }
 
+// What an earlier download moved aside goes with the next download of its
+// file, failed or not, and nothing else ever does: no name of another form,
+// and none while the file itself is missing (it may be the only copy).
+TEST_F(DownloadTest, OnlyWhatWasMovedAsideIsRemovedAndOnlyBesideTheFile) {
+  const std::vector<std::string> others = {"orvinta.exe.0.old", "updater.exe.0.bak",
+                                           "updater.exe.10.old", "updater.exe.x.old"};
+  for (const std::string& name : others) WriteFileBytes(folder_.Child(name), "other");
+  for (const char* name : {"updater.exe.0.old", "updater.exe.9.old"}) {
+    WriteFileBytes(folder_.Child(name), "moved aside");
+  }
+  ScriptedHttpServer server({HttpAnswer(404, "gone")});
+  EXPECT_EQ(Download(server), kRequestFailed);
+  EXPECT_EQ(folder_.Entries().size(), others.size() + 2) << "no updater.exe: all stay";
+  PlacePreviousFile();
+  EXPECT_EQ(Download(server), kRequestFailed);
+  EXPECT_EQ(folder_.Entries(),
+            (std::vector<std::string>{"orvinta.exe.0.old", "updater.exe", "updater.exe.0.bak",
+                                      "updater.exe.10.old", "updater.exe.x.old"}));
+}
+
 TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {
   // A folder where the file should go: the body arrives, the move cannot.
   ASSERT_TRUE(CreateDirectoryA(target_.c_str(), nullptr));

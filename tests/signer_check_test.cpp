@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <memory>
 #include <string>
 
 #include "tests/download_fixture.h"
@@ -45,16 +46,19 @@ CRYPT_PROVIDER_CERT* WINAPI FakeCertificate(CRYPT_PROVIDER_SGNR* signer, DWORD) 
   return signer->pasCertChain;
 }
 
+using UniqueCertificate =
+    std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)>;
+
 // The certificate of a test signer (signing\<signer>.pem).
-PCCERT_CONTEXT Certificate(const std::string& signer) {
+UniqueCertificate Certificate(const std::string& signer) {
   const std::string pem = ReadFileBytes(TestKeyFile(signer + ".pem"));
   BYTE der[8192];
   DWORD size = sizeof(der);
   if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
                             der, &size, nullptr, nullptr)) {
-    return nullptr;
+    return {nullptr, CertFreeCertificateContext};
   }
-  return CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
+  return {CertCreateCertificateContext(X509_ASN_ENCODING, der, size), CertFreeCertificateContext};
 }
 
 // On Windows a PC that cannot complete the chain (few roots, none fetched)
@@ -62,8 +66,10 @@ PCCERT_CONTEXT Certificate(const std::string& signer) {
 // file: the pin decides, but only when nothing else is wrong. Every other
 // fault still refuses, and no signing time is trusted.
 TEST(SignerCheckTest, IncompleteChainLeavesThePinToDecideAndNothingElse) {
-  PCCERT_CONTEXT pinned = Certificate("pinned");
-  PCCERT_CONTEXT expired = Certificate("expired");
+  const UniqueCertificate pinned_certificate = Certificate("pinned");
+  const UniqueCertificate expired_certificate = Certificate("expired");
+  PCCERT_CONTEXT pinned = pinned_certificate.get();
+  PCCERT_CONTEXT expired = expired_certificate.get();
   ASSERT_NE(pinned, nullptr);
   ASSERT_NE(expired, nullptr);
   const TrustApi* real = LoadTrustApi();
@@ -133,8 +139,6 @@ TEST(SignerCheckTest, IncompleteChainLeavesThePinToDecideAndNothingElse) {
     EXPECT_EQ(check.trust_status, row.status);
     EXPECT_EQ(verification.closes, 1) << "the verification is closed once";
   }
-  CertFreeCertificateContext(pinned);
-  CertFreeCertificateContext(expired);
 }
 
 }  // namespace

@@ -11,10 +11,7 @@ UPDATER = DEFAULT_DIR + "\\updater.exe"
 # How long the launcher waits for a held file (kHeldFileWaitMs).
 HELD_FILE_WAIT_SECONDS = 3
 MOVED_ASIDE = r"updater\.exe\.\d\.old"
-
-
-def folder_names(s):
-    return sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir())
+PENDING_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 
 
 def await_file(s, windows_path, what):
@@ -62,13 +59,17 @@ def running_updater_replaced(s):
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
     s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater) +
                     re.escape(" (the one in use moved aside)"), handed_off())
-    aside = [n for n in folder_names(s) if re.fullmatch(MOVED_ASIDE, n)]
-    s.check(len(aside) == 1, f"the running updater was moved aside: {folder_names(s)}")
+    aside = [n for n in s.install_folder() if re.fullmatch(MOVED_ASIDE, n)]
+    s.check(len(aside) == 1, f"the running updater was moved aside: {s.install_folder()}")
+    # Its removal at the next restart, where Windows (and Wine) keep it.
+    _, pending = s.prefix.run("reg", ["query", PENDING_KEY, "/v", "PendingFileRenameOperations"])
+    s.check(bool(aside) and aside[0] in pending,
+            f"its removal at restart is scheduled: {pending.strip()[-200:]!r}")
     s.forget_hand_off()
     code, requests = s.launch()
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
-    s.check(folder_names(s) == ["orvinta.exe", "updater.exe", "updater_started.txt"],
-            f"once it ended, a later run removed what was moved aside: {folder_names(s)}")
+    s.check(s.install_folder() == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"once it ended, a later run removed what was moved aside: {s.install_folder()}")
 
 
 def held_updater_replaced(s):
@@ -80,8 +81,8 @@ def held_updater_replaced(s):
     code, requests = s.launch()
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
     s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
-    s.check(folder_names(s) == ["orvinta.exe", "updater.exe", "updater_started.txt"],
-            f"nothing else in the folder: {folder_names(s)}")
+    s.check(s.install_folder() == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"nothing else in the folder: {s.install_folder()}")
 
 
 def held_updater_kept(s):
@@ -93,8 +94,8 @@ def held_updater_kept(s):
     code, requests = s.launch(updater=Answer("ok", (s.e2e / "updater_1_1.exe").read_bytes()))
     s.check(code == 1 and len(requests) == 1, f"exit code {code}, requests {requests}")
     s.check(s.prefix.read(UPDATER) == old, "updater.exe is the old one, unchanged")
-    s.check(folder_names(s) == ["orvinta.exe", "updater.exe"],
-            f"nothing left behind: {folder_names(s)}")
+    s.check(s.install_folder() == ["orvinta.exe", "updater.exe"],
+            f"nothing left behind: {s.install_folder()}")
     s.check(HELD_FILE_WAIT_SECONDS <= s.run_seconds < HELD_FILE_WAIT_SECONDS + 15,
             f"the run waited for the file, within its bound: {s.run_seconds:.1f} s")
     s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -5 write failed"),

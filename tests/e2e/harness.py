@@ -19,6 +19,9 @@ RUN_TIMEOUT = 90
 # The window of OrvintaLauncherE2E and OrvintaLauncherSignedE2E (their
 # DOWNLOAD_STALL_SECONDS, E2E_DOWNLOAD_LIMITS in tests/CMakeLists.txt).
 WINDOW_SECONDS = 3
+# In the environment of every program the tests run: what a started updater
+# finds there shows it got the launcher's environment.
+ENVIRONMENT_MARK = "handed on"
 
 
 class Prefix:
@@ -44,7 +47,8 @@ class Prefix:
         env = {name: value for name, value in os.environ.items()
                if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
         env.update(LAUNCHER_LOCALE=locale, HOME=str(root / "home"),
-                   WINEPREFIX=str(root / "prefix"), WINEDEBUG="-all")
+                   WINEPREFIX=str(root / "prefix"), WINEDEBUG="-all",
+                   ORVINTA_E2E_MARK=ENVIRONMENT_MARK)
         env.update(extra or {})
         return env
 
@@ -83,8 +87,10 @@ class Prefix:
         with open(out, "wb") as sink:
             # Output to a file: Wine's background processes inherit it and
             # would hold a pipe open.
+            # In C:\ (drive_c), where a program's directory is known.
             result = subprocess.run([self.winerun, str(self.root), str(program), *args],
-                                    stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
+                                    cwd=self.drive_c, stdin=subprocess.DEVNULL, stdout=sink,
+                                    stderr=subprocess.STDOUT,
                                     env=self._env(self.root, locale, extra_env),
                                     timeout=timeout, check=False)
         return result.returncode, out.read_text(errors="replace")
@@ -92,7 +98,7 @@ class Prefix:
     def start(self, program, args=()):
         """Starts a Windows program (a C:\\ path) without waiting for it."""
         return subprocess.Popen([self.winerun, str(self.root), str(program), *args],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                cwd=self.drive_c, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=self._env(self.root))
 
     def wait(self):

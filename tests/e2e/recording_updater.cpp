@@ -1,5 +1,6 @@
 // Stands in for the real updater: records how it was started in
-// "updater_started.txt" beside itself, one argument a line, then exits
+// "updater_started.txt" beside itself, one argument a line, then its
+// directory and the environment's ORVINTA_E2E_MARK, then exits
 // (built with LINGER_MS, that many milliseconds later, as a running updater).
 #include <windows.h>
 
@@ -24,6 +25,11 @@ int main(int argc, char** argv) {
   if (file == nullptr) return 2;
   std::fprintf(file, "argc=%d\n", argc);
   for (int i = 0; i < argc; ++i) std::fprintf(file, "argv[%d]=%s\n", i, argv[i]);
+  // What it was started in: the directory and the environment it was given.
+  char directory[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, directory);
+  const char* mark = std::getenv("ORVINTA_E2E_MARK");
+  std::fprintf(file, "cwd=%s\nmark=%s\n", directory, mark != nullptr ? mark : "");
   std::fclose(file);
 #ifdef LINGER_MS
   Sleep(LINGER_MS);

@@ -7,7 +7,7 @@ from pathlib import Path
 
 import endpoints
 from harness import (COMMAND_NAME, DEFAULT_DIR, INSTALL_NAME, PROTOCOL_NAME, RUN_TIMEOUT,
-                     SHORTCUT_NAME, WINDOW_SECONDS, Prefix, expected_registration)
+                     SHORTCUT_NAME, WINDOW_SECONDS, ENVIRONMENT_MARK, Prefix, expected_registration)
 from download_server import STALL_SECONDS, Answer, DownloadServer
 
 CLIENT_PATH = "/client/orvinta.exe"
@@ -30,8 +30,8 @@ class Scenario:
 
     def __init__(self, args, name):
         build = Path(args.build)
-        self.e2e, self.keys = build / "tests" / "e2e", build / "tests" / "signing"
-        e2e = self.e2e
+        self.e2e = e2e = build / "tests" / "e2e"
+        self.keys = build / "tests" / "signing"
         group = "" if args.group == 0 else str(args.group)
         self.host = endpoints.PROXIED_HOST if "proxied_" in name else None
         if self.host:
@@ -121,6 +121,10 @@ class Scenario:
                   if re.fullmatch(r"(tmp_updater|orvinta)\[\d+\].*", p.name)]
         self.check(cached == [], f"no download left in the WinINet cache: {cached}")
 
+    def install_folder(self):
+        """The names in the default install folder, sorted."""
+        return sorted(p.name for p in self.prefix.path(DEFAULT_DIR).iterdir())
+
     def trust_test_ca(self):
         self.prefix.trust_root(self.probe, self.keys / "ca.der")
 
@@ -142,7 +146,9 @@ class Scenario:
         self.check(self.registry() == expected_registration(install_dir),
                    "INSTALL, URL protocol and open command hold the exact REG_SZ bytes")
         record = self.prefix.updater_record(install_dir)
-        wanted_record = ["argc=2", f"argv[0]={install_dir}\\updater.exe", "argv[1]=-activestart"]
+        # Started in the launcher's directory (Prefix.run's C:\) and environment.
+        wanted_record = ["argc=2", f"argv[0]={install_dir}\\updater.exe", "argv[1]=-activestart",
+                         "cwd=C:\\", f"mark={ENVIRONMENT_MARK}"]
         self.check(record == wanted_record, f"updater started as {record} == {wanted_record}")
         self.expect_no_cache_copy()
 
@@ -202,7 +208,7 @@ def updater_fault(answer, outcome, server=True, attempts=1):
         s.check(code == 1, f"exit code {code} == 1")
         s.check(s.prefix.read(DEFAULT_DIR + "\\updater.exe") == previous,
                 "the earlier updater.exe is byte-identical")
-        s.check(sorted(p.name for p in s.prefix.path(DEFAULT_DIR).iterdir()) ==
+        s.check(s.install_folder() ==
                 ["orvinta.exe", "updater.exe"], "no temporary file left behind")
         registry = s.registry()
         s.check(registry[PROTOCOL_NAME] is None and registry[COMMAND_NAME] is None,
