@@ -12,6 +12,9 @@ inline constexpr char kLastRunValueName[] = "LastRun";
 // SHA-256 of the bytes kept, then the conditions that ask for them again
 // only when they changed.
 inline constexpr char kKeptConditionsKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA\\Validators";
+// One launch at a time on the whole machine: every session's launcher, and
+// every user's, writes the same folder and the same HKLM key.
+inline constexpr char kLaunchMutexName[] = "Global\\ZORVIN TALLAMERE ORVINTA launch";
 inline constexpr wchar_t kProductSubPath[] = L"\\ZORVIN TALLAMERE\\ORVINTA";
 inline constexpr char kDefaultInstallDir[] = "C:\\Program Files (x86)\\ZORVIN TALLAMERE\\ORVINTA";
 // "\" followed by six Hangul syllables and ".lnk"; escaped so that no source

@@ -15,7 +15,7 @@ NarrowString ProgramPath() {
 void PauseRun(DWORD milliseconds) { Sleep(milliseconds); }
 
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
-                          const NarrowString& option) {
+                          const NarrowString& option, const NarrowString& directory) {
   // The command line the C runtime's _execl would build: the arguments
   // joined by a space, as they are.
   NarrowString command_line = first_argument + " " + option;
@@ -24,9 +24,11 @@ std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first
   PROCESS_INFORMATION started;
   // Nothing inherited: _execl would hand the updater every inheritable
   // handle, the sockets of downloads given up on among them, and it would
-  // hold them for as long as it runs. Same directory and environment.
+  // hold them for as long as it runs. The same environment, but its own
+  // folder: the launcher's (a browser's downloads, say) is on the search
+  // path of the DLLs an elevated updater loads.
   if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &started)) {
+                      directory.c_str(), &startup, &started)) {
     return -1;
   }
   // The updater runs in the launcher's place, which ends as _execl ended it

@@ -21,8 +21,8 @@ void PauseRun(DWORD milliseconds);
 
 // Starts `program` in this process's place and ends this process with exit
 // code 0, as _execl did: its command line is `first_argument`, a space and
-// `option`, as they are; it runs in this process's directory and
+// `option`, as they are; it runs in `directory` with this process's
 // environment, and inherits no handle. Returns only when the start failed,
 // with -1.
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
-                          const NarrowString& option);
+                          const NarrowString& option, const NarrowString& directory);

@@ -30,7 +30,8 @@ DownloadResult Download(const char* url, const NarrowString& file_path,
   // Conditions belong to the bytes they came with: a new body's replace what
   // was kept, while a revalidated file, a refused or failed download and an
   // older one not kept leave it as it was.
-  if (result >= 0 && !report.revalidated) KeepConditions(file_path, report.conditions);
+  if (result >= 0 && !report.revalidated)
+    KeepConditions(file_path, report.conditions, report.digest);
   *record = *record + ComposeDownloadLine(file_path, url, result, report, kDownloadLimits);
   return result;
 }
@@ -68,6 +69,9 @@ NarrowString InstallClient(NarrowString* record) {
 }  // namespace
 
 int RunLauncher() {
+  // A second click while the first run is still at work: that run goes on,
+  // and this one changes nothing, not even the record.
+  if (TakeLaunchLock() == LaunchLock::kHeld) return 1;
   NarrowString record = ComposeRunHeading(CurrentUtcTime(), ProgramPath(), kLauncherVersion);
   NarrowString install_dir = ReadInstallPath();
   if (install_dir.empty()) install_dir = InstallClient(&record);
@@ -96,7 +100,7 @@ int RunLauncher() {
   // (which usually holds spaces) is quoted to reach the updater as one argument.
   const NarrowString quoted_path = NarrowString("\"") + updater_path + "\"";
   RecordRun(record, ComposeHandOffLine(quoted_path, kActiveStartOption));
-  ExecProgram(updater_path, quoted_path, kActiveStartOption);
+  ExecProgram(updater_path, quoted_path, kActiveStartOption, install_dir);
   RecordRun(record, kExitLine);  // The start failed.
   return 1;
 }

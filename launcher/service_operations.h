@@ -67,6 +67,13 @@ constexpr FileVersion kAnyVersion = 0;
 // is unchanged. Empty: none.
 using DownloadConditions = NarrowString;
 
+// The SHA-256 of a body, computed as its bytes were written; `known` is
+// false when none was (no body yet, or the CryptoAPI failed).
+struct BodyDigest {
+  bool known = false;
+  BYTE bytes[32] = {};
+};
+
 // What ended an attempt of a download, for the run's record; its result
 // alone says whether the file was kept.
 enum class DownloadEnd : std::uint8_t {
@@ -117,11 +124,27 @@ struct DownloadReport : AttemptReport {
   // The conditions that ask for the body of this answer (a 2xx or a 304)
   // again only when it changed; empty when it had no validator.
   DownloadConditions conditions;
+  // The kept body's, whole (a resumed one's too), when it came with
+  // conditions to keep; unknown otherwise and on a 304.
+  BodyDigest digest;
   NarrowString name;        // The OriginalFilename, when wrongly named.
   FileVersion version = 0;  // The file's version, when below the floor.
   std::int32_t retried_count = 0;
   AttemptReport retried[kMostAttempts - 1];
 };
+
+// What TakeLaunchLock found of the machine's one launch at a time.
+enum class LaunchLock : std::uint8_t {
+  kTaken,        // This run holds it until its process ends.
+  kHeld,         // Another launcher's run holds it.
+  kUnavailable,  // None can be had: the name is another's, or the system refused.
+};
+
+// Takes the machine-wide launch lock (kLaunchMutexName), a mutex that only
+// administrators may own or open, and holds it for the rest of the process,
+// which passes it to no child. One that exists but that administrators do
+// not own (made first by another user) is no lock: kUnavailable.
+LaunchLock TakeLaunchLock();
 
 // Returns the "INSTALL" value of the product key under HKLM, or an empty
 // string when there is none or it is unreadable, of the wrong type, longer
@@ -202,11 +225,13 @@ DownloadResult DownloadReleaseToFile(const NarrowString& url, const NarrowString
 // kept with (the same SHA-256); empty when none are kept or it does not.
 DownloadConditions ReadKeptConditions(const NarrowString& file_path);
 
-// Keeps `conditions` for the file now at `file_path`, tied to the SHA-256 of
-// its bytes; with none, or when the file cannot be read or the record
+// Keeps `conditions` for the file now at `file_path`, tied to `digest`, the
+// SHA-256 of its bytes as the download wrote them (the file is not read
+// again); with no conditions, an unknown digest or a record that cannot be
 // written, removes what was kept for it, so that no condition is ever sent
 // for other bytes.
-void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions);
+void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions,
+                    const BodyDigest& digest);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

@@ -106,8 +106,10 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
   }
   // The previous file stays as it was unless the whole body arrived; what
   // an attempt left of a body goes, even when a later one was answered 304.
-  if ((result < 0 || report->revalidated) && !partial.temp_path.empty()) {
-    DeleteFileA(partial.temp_path.c_str());
+  // One still held (a scanner) goes at the next restart.
+  if ((result < 0 || report->revalidated) && !partial.temp_path.empty() &&
+      !DeleteFileA(partial.temp_path.c_str())) {
+    MoveFileExA(partial.temp_path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
   report->result = result;
   return result;

@@ -6,6 +6,7 @@
 
 #include "launcher/install_layout.h"
 #include "services/scoped_handles.h"
+#include "services/sha256.h"
 #include "services/transfer.h"
 
 namespace {
@@ -71,66 +72,49 @@ NarrowString RangeRequest(const PartialBody& partial) {
 }
 
 // Writes the body after the `start` bytes already in `temp_path` and returns
-// the whole body's size, or a negative code. `*ended` tells whether the body
-// was read to its end; when a read was given up on, `*outstanding` is true.
+// the whole body's size, or a negative code. When its answer gave
+// conditions, hashes the whole body as it is written (reading back the
+// `start` bytes first) into report->digest.
+// `*ended` tells whether the body was read to its end; when a wait was given
+// up on, `*outstanding` is true.
 DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
                            const NarrowString& temp_path, std::uint32_t start,
                            std::int64_t announced_length, const DownloadLimits& limits,
                            Transfer* transfer, DownloadReport* report, bool* ended,
                            bool* outstanding) {
+  // Only a body kept with validators needs its hash, for the next run's 304.
+  Sha256 sha;
+  bool hashing =
+      !report->conditions.empty() && StartSha256(&sha) &&
+      (start == 0 || AddFileToSha256(&sha, temp_path, transfer->buffer, kTransferBufferSize));
   UniqueFile file(std::fopen(temp_path.c_str(), start > 0 ? "ab" : "wb"));
   if (file == nullptr) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
   const ULONGLONG window_ms = 1000ULL * static_cast<ULONGLONG>(limits.stall_seconds);
   const std::int64_t quota = std::int64_t{limits.min_rate} * limits.stall_seconds;
   Pace pace{window_ms, quota, GetTickCount64() + window_ms, 0};
-  // A read completes only when its buffer is full or the body ends, so none
-  // may ask for more than a window's quota: an honest link at the lowest
-  // rate still completes a read in every window.
-  const DWORD read_size =
-      quota < kTransferBufferSize ? static_cast<DWORD>(quota) : kTransferBufferSize;
   // The running total of the whole body: at most max_bytes plus one read,
   // well within 32 bits.
   std::uint32_t& total = report->received;
   total = start;
   for (;;) {
-    // InternetReadFileExA, not InternetReadFile: Wine's InternetReadFile
-    // zeroes the count after queuing the read, and so loses the bytes of a
-    // read that completed in between (measured: 1 run in 6 over a paced
-    // body); the count of InternetReadFileExA is the completion's own.
-    transfer->read = {};
-    transfer->read.dwStructSize = sizeof(transfer->read);
-    transfer->read.lpvBuffer = transfer->buffer;
-    transfer->read.dwBufferLength = read_size;
-    if (!wininet.InternetReadFileExA(request, &transfer->read, IRF_ASYNC,
-                                     reinterpret_cast<DWORD_PTR>(transfer))) {
-      if (GetLastError() != ERROR_IO_PENDING) {
-        return Ended(report, DownloadEnd::kReadError, kReadFailed);
-      }
-      bool keeps_pace = true;
-      while (keeps_pace && !AwaitCompletion(*transfer, pace.window_end)) {
-        keeps_pace = KeepsPace(&pace, GetTickCount64());
-      }
-      *outstanding = !keeps_pace;  // Stalled or too slow: the read goes on.
-      // A connection reset mid-body fails the read; without this check a
-      // chunked body cut that way would count as whole.
-      if (keeps_pace && transfer->result.dwResult == 0) {
-        return Ended(report, DownloadEnd::kReadError, kReadFailed);
-      }
-    }
+    const Taken taken = TakeArrivedBytes(wininet, request, transfer, &pace);
+    if (taken == Taken::kFailed) return Ended(report, DownloadEnd::kReadError, kReadFailed);
+    *outstanding = taken == Taken::kOutOfPace;  // Stalled or too slow: the wait goes on.
     // The window in which the body ends need not be full; those before it must.
     if (*outstanding || !KeepsPace(&pace, GetTickCount64())) {
       report->window_bytes = static_cast<std::uint32_t>(pace.window_bytes);
       return Ended(report, pace.window_bytes == 0 ? DownloadEnd::kStalled : DownloadEnd::kTooSlow,
                    kReadFailed);
     }
+    if (taken == Taken::kEnd) break;
     const DWORD count = transfer->read.dwBufferLength;
-    if (count == 0) break;
     if (total + count > static_cast<std::uint32_t>(limits.max_bytes)) {
       return Ended(report, DownloadEnd::kPastCap, kReadFailed);
     }
     if (std::fwrite(transfer->buffer, count, 1, file.get()) != 1) {
       return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
     }
+    hashing = hashing && AddToSha256(&sha, transfer->buffer, count);
     total += count;
     pace.window_bytes += count;
   }
@@ -143,6 +127,7 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
   if (std::fclose(file.release()) != 0) {
     return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
   }
+  if (hashing) FinishSha256(&sha, &report->digest);
   return static_cast<DownloadResult>(total);  // At most max_bytes.
 }
 

@@ -36,6 +36,16 @@ bool MoveAside(const char* file_path, AsideName* aside) {
   return false;
 }
 
+// True when another process holds the file at `path` open without delete
+// sharing (a scanner, say): until it lets go, the file can be neither
+// renamed nor deleted.
+bool IsHeld(const char* path) {
+  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_path) {
@@ -49,25 +59,37 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
     }
     const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesA(target);
+    const bool target_missing = attributes == INVALID_FILE_ATTRIBUTES;
     // Only a file in use is worked around; a folder in the way, a missing
-    // folder or a refusal for good is a failure at once (no file there:
-    // INVALID_FILE_ATTRIBUTES has the directory bit too).
+    // folder or a refusal for good is a failure at once.
     if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        (!target_missing && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
       return Placement::kFailed;
     }
-    if (MoveAside(target, &aside)) {
-      if (MoveFileExA(temp, target, 0)) {
-        MoveFileExA(aside.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        return Placement::kMovedAside;
+    if (!target_missing && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      // Refused only for its attribute: replaced like any other, at once.
+      if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return Placement::kFailed;
       }
-      MoveFileExA(aside.path, target, 0);
-      return Placement::kFailed;
+      continue;
+    }
+    // The new file held (a scanner reads what was just written) is only
+    // waited for; otherwise the one at the target runs or is held.
+    if (!IsHeld(temp)) {
+      if (target_missing) return Placement::kFailed;
+      if (MoveAside(target, &aside)) {
+        if (MoveFileExA(temp, target, 0)) {
+          MoveFileExA(aside.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+          return Placement::kMovedAside;
+        }
+        // Taken hold of in between: the old one goes back in its place.
+        MoveFileExA(aside.path, target, 0);
+      } else if (GetLastError() != ERROR_SHARING_VIOLATION) {
+        return Placement::kFailed;
+      }
     }
     // Held without delete sharing: only its holder can end that.
-    if (GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() >= deadline) {
-      return Placement::kFailed;
-    }
+    if (GetTickCount64() >= deadline) return Placement::kFailed;
     Sleep(kHeldFileRetryMs);
   }
 }
@@ -78,9 +100,11 @@ void RemoveMovedAside(const NarrowString& file_path) {
   if (aside.digit == nullptr || GetFileAttributesA(file_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return;
   }
-  // One still running (or held) stays until a later run or the restart.
+  // One still running (or held) stays until a later run or the restart; a
+  // read-only one an earlier launcher moved aside goes too.
   for (char index = 0; index < kAsideNames; ++index) {
     *aside.digit = static_cast<char>('0' + index);
+    SetFileAttributesA(aside.path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(aside.path);
   }
 }

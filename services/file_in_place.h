@@ -11,7 +11,8 @@
 
 // How long a file held by another process is waited for, and how often
 // the move is tried again meanwhile.
-constexpr DWORD kHeldFileWaitMs = 3000;
+// Long enough for a scanner to read a new program of a client's size.
+constexpr DWORD kHeldFileWaitMs = 10000;
 constexpr DWORD kHeldFileRetryMs = 250;
 
 enum class Placement {
@@ -20,14 +21,15 @@ enum class Placement {
   kFailed,      // Nothing changed: the file at `file_path` is as it was.
 };
 
-// Moves `temp_path` to `file_path`, replacing the file there. When that file
-// is in use, moves it aside to "<file_path>.<0 to 9>.old" (the first name
-// free) in the same folder and the new one in, putting the old one back if
-// the new one cannot follow; what was moved aside is removed at the next
-// restart (an elevated process may schedule that) unless RemoveMovedAside
-// removes it first. A file held without delete sharing is tried again every
-// kHeldFileRetryMs for kHeldFileWaitMs. `temp_path` stays where it was
-// unless placed.
+// Moves `temp_path` to `file_path`, replacing the file there (a read-only
+// one too). When that file is in use, moves it aside to
+// "<file_path>.<0 to 9>.old" (the first name free) in the same folder and
+// the new one in, putting the old one back if the new one cannot follow;
+// what was moved aside is removed at the next restart (an elevated process
+// may schedule that) unless RemoveMovedAside removes it first. While either
+// file is held without delete sharing, the move is tried again every
+// kHeldFileRetryMs, for kHeldFileWaitMs in all. `temp_path` stays where it
+// was unless placed.
 Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_path);
 
 // Removes each file that PutInPlace moved aside from `file_path` and that

@@ -39,3 +39,38 @@ bool KeepsPace(Pace* pace, ULONGLONG now) {
   }
   return true;
 }
+
+bool AwaitInPace(const Transfer& transfer, Pace* pace) {
+  while (!AwaitCompletion(transfer, pace->window_end)) {
+    if (!KeepsPace(pace, GetTickCount64())) return false;
+  }
+  return true;
+}
+
+Taken TakeArrivedBytes(const WinInetApi& wininet, HINTERNET request, Transfer* transfer,
+                       Pace* pace) {
+  // A read that waits completes only with a full buffer or the body's end,
+  // however long that takes at a slow pace. One that does not wait
+  // (IRF_NO_WAIT) takes at once what is there, up to the buffer; with
+  // nothing there it is queued, and completes as the first bytes come,
+  // without them and with the buffer untouched (as WinINet's own tests show
+  // on Windows and Wine), for the next read to take.
+  const auto context = reinterpret_cast<DWORD_PTR>(transfer);
+  for (;;) {
+    // InternetReadFileExA, not InternetReadFile: Wine's InternetReadFile
+    // zeroes the count after queuing a read, and so can lose a completed
+    // read's bytes; the count of InternetReadFileExA is the read's own.
+    transfer->read = {};
+    transfer->read.dwStructSize = sizeof(transfer->read);
+    transfer->read.lpvBuffer = transfer->buffer;
+    transfer->read.dwBufferLength = kTransferBufferSize;
+    if (wininet.InternetReadFileExA(request, &transfer->read, IRF_ASYNC | IRF_NO_WAIT, context)) {
+      return transfer->read.dwBufferLength == 0 ? Taken::kEnd : Taken::kBytes;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return Taken::kFailed;
+    if (!AwaitInPace(*transfer, pace)) return Taken::kOutOfPace;
+    // A connection reset mid-body fails the wait; without this check a
+    // chunked body cut that way would count as whole.
+    if (transfer->result.dwResult == 0) return Taken::kFailed;
+  }
+}

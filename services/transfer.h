@@ -7,11 +7,15 @@
 #include <memory>
 
 #include "services/scoped_handles.h"
+#include "services/wininet_api.h"
 
 // Where one asynchronous download meets WinINet's worker threads, and the
 // pace its body must keep.
 
-constexpr DWORD kTransferBufferSize = 1024;
+// The most a read takes: a read asks only for what WinINet already holds
+// (IRF_NO_WAIT), so at the body's pace it is as large as the bytes that
+// came since the last one, and on a fast link it takes 64 KiB a call.
+constexpr DWORD kTransferBufferSize = 64 * 1024;
 
 // Each asynchronous operation writes into `buffer` and `read` and then
 // signals `completed` through the status callback, with the transfer as its
@@ -37,7 +41,7 @@ UniqueTransfer NewTransfer();
 
 // Leaves a transfer to WinINet for the rest of the process: an operation
 // still outstanding may write into it or signal it at any time. That is at
-// most one small transfer per download given up on.
+// most one transfer (its 64 KiB buffer) per download given up on.
 void AbandonTransfer(UniqueTransfer* transfer);
 
 // The status callback of every handle of a download. Only a completion
@@ -61,3 +65,22 @@ struct Pace {
 
 // Closes every window that ended by `now`; false when one brought too little.
 bool KeepsPace(Pace* pace, ULONGLONG now);
+
+// Waits for the outstanding operation while the body keeps its pace; false
+// once a window closed short, with the operation still outstanding.
+bool AwaitInPace(const Transfer& transfer, Pace* pace);
+
+// What TakeArrivedBytes found.
+enum class Taken {
+  kBytes,      // transfer->read.dwBufferLength bytes are in transfer->buffer.
+  kEnd,        // The body ended.
+  kFailed,     // The connection broke, or WinINet refused.
+  kOutOfPace,  // A window closed short while waiting; the wait goes on.
+};
+
+// Takes into transfer->buffer what WinINet holds of the body of `request`,
+// up to the buffer's size, as soon as it holds any (or the body ended),
+// waiting only while the body keeps `pace`. After kFailed or kOutOfPace an
+// operation may still be outstanding: the transfer then stays WinINet's.
+Taken TakeArrivedBytes(const WinInetApi& wininet, HINTERNET request, Transfer* transfer,
+                       Pace* pace);

@@ -72,7 +72,16 @@ TEST_F(DownloadTest, ConditionsGoOutAsKeptAndA304KeepsTheFile) {
                              both.c_str(), kTestLimits, &report_),
               16);
     EXPECT_TRUE(report_.revalidated);
+    EXPECT_FALSE(report_.digest.known);  // Nothing new is kept with the file.
     ExpectPreviousFileAlone();
+    // The next body, after another broken off: its own bytes alone.
+    ScriptedHttpServer next(
+        {{broken, true, {{broken.size(), 300}}},
+         ScriptedAnswer("HTTP/1.1 200 OK\r\nETag: \"3\"\r\nContent-Length: 300\r\n\r\n" + kNew)});
+    EXPECT_EQ(DownloadToFile(next.Url("/client/tmp_updater.bin").c_str(), target_.c_str(),
+                             both.c_str(), kTestLimits, &report_),
+              300);
+    EXPECT_TRUE(IsDigestOf(report_.digest, kNew));
   }
   // A kept file one byte past what a download can count (sparse, so it
   // costs no disk) is no answer rather than a wrapped, negative size.

@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,31 @@ inline std::string Body(size_t size) {
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 131 + 7) % 251);
   if (size >= 0x44) body.replace(0, 2, "MZ").replace(0x3C, 8, std::string("\x40\0\0\0PE\0\0", 8));
   return body;
+}
+
+// The SHA-256 of `bytes`, computed here in one piece, apart from the
+// download's own hashing in pieces.
+inline BodyDigest DigestOf(const std::string& bytes) {
+  BodyDigest digest;
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  DWORD size = sizeof(digest.bytes);
+  digest.known =
+      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+      CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
+                    static_cast<DWORD>(bytes.size()), 0) &&
+      CryptGetHashParam(hash, HP_HASHVAL, digest.bytes, &size, 0);
+  if (hash != 0) CryptDestroyHash(hash);
+  if (provider != 0) CryptReleaseContext(provider, 0);
+  return digest;
+}
+
+// True when `digest` is known and is the SHA-256 of `bytes`.
+inline bool IsDigestOf(const BodyDigest& digest, const std::string& bytes) {
+  const BodyDigest expected = DigestOf(bytes);
+  return expected.known && digest.known &&
+         std::memcmp(expected.bytes, digest.bytes, sizeof(expected.bytes)) == 0;
 }
 
 // A small body a download keeps.

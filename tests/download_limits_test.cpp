@@ -17,8 +17,7 @@ namespace {
 // once the body slows or stops, and before the body passes the cap.
 TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
-  // About 670 bytes a second: one 1024-byte read completes in the first
-  // window, under its quota of 2048.
+  // About 670 bytes a second: under the window's quota of 2048.
   ScriptedAnswer drip{head + Body(3000), false};
   for (size_t at = head.size(); at < drip.bytes.size(); at += 100) drip.pauses.push_back({at, 150});
   const DownloadLimits capped = {kTestLimits.stall_seconds, kTestLimits.min_rate, 4999};
@@ -34,6 +33,7 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     DownloadEnd end;  // What the run's record will say ended it.
     int bound_seconds;
     long long most_sent = -1;  // Bytes the server may get out, when bounded.
+    long long received = -1;   // What the record must count, when exact.
   };
   const Row rows[] = {
       {"a stall after some body bytes",
@@ -41,7 +41,9 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        kTestLimits,
        kReadFailed,
        DownloadEnd::kStalled,
-       2 * window + 2},
+       2 * window + 2,
+       -1,
+       5000},
       {"accepted, never answered",
        {"", false, {{0, 15000}}},
        kTestLimits,
@@ -75,8 +77,10 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
        Paced(HttpAnswer(200, Body(4092)).bytes, 1023, 500, 1000),
        {1, 1024, kLargestDownload},
        kReadFailed,
-       DownloadEnd::kStalled,  // No read of 1024 bytes completes in the first window.
-       4},
+       DownloadEnd::kTooSlow,
+       4,
+       -1,
+       1023},
       {"a Content-Length past the cap", HttpAnswer(200, Body(5000)), capped, kReadFailed,
        DownloadEnd::kPastCap, 2},
       {"a chunked body past the cap",
@@ -100,6 +104,10 @@ TEST_F(DownloadTest, ServerThatCannotFinishIsGivenUpOnInBoundedTime) {
     if (row.most_sent >= 0) {
       EXPECT_LT(server.Sent(), row.most_sent);
     }
+    // Every byte that came before the end reached the file and is counted.
+    if (row.received >= 0) {
+      EXPECT_EQ(report_.received, row.received);
+    }
     ExpectPreviousFileAlone();
   }
 }
@@ -116,16 +124,20 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
   // Chunked, in 700-byte pieces about a millisecond apart, so that many reads
   // wait for data and complete while WinINet is still queuing them; a lost
   // count would shorten the file unseen, since no length is announced.
-  ScriptedAnswer pieces(kChunkedHead);
+  // With an ETag, so that its many pieces are hashed too.
+  ScriptedAnswer pieces("HTTP/1.1 200 OK\r\nETag: \"p1\"\r\nTransfer-Encoding: chunked\r\n\r\n");
   for (size_t at = 0; at < body.size(); at += 700) {
     pieces.pauses.push_back({pieces.bytes.size(), 1});
     pieces.bytes += Chunk(body.substr(at, 700));
   }
   pieces.bytes += "0\r\n\r\n";
   // At exactly the floor: each window's quota in the middle of the window.
-  // With a quota under one read (1 s at 500 B/s), a read of a whole buffer
-  // could not complete in any window.
+  // Each quota is far below a read's buffer, which must not have to fill
+  // for the bytes to count.
   const std::string floor_body = Body(4096);
+  // Above the floor of the end-to-end builds (3 s at 1024 B/s: a quota of
+  // 3 KiB), in 175-byte pieces 100 ms apart.
+  const std::string above_floor = Body(7000);
   struct Row {
     const char* what;
     ScriptedAnswer answer;
@@ -146,11 +158,16 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
        {1, 1024, kLargestDownload},
        1,
        floor_body},
-      {"the floor, with a quota under one read",
+      {"the floor, with a quota of 500 bytes",
        Paced(HttpAnswer(200, floor_body.substr(0, 2000)).bytes, 500, 500, 1000),
        {1, 500, kLargestDownload},
        1,
        floor_body.substr(0, 2000)},
+      {"1750 B/s against a quota of 3 KiB",
+       Paced(HttpAnswer(200, above_floor).bytes, 175, 100, 100),
+       {3, 1024, kLargestDownload},
+       1,
+       above_floor},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -160,6 +177,8 @@ TEST_F(DownloadTest, SlowButSteadyBodyIsKeptWhole) {
                                row.limits, &report_),
                 static_cast<DownloadResult>(row.sent.size()));
       EXPECT_TRUE(ReadFileBytes(target_) == row.sent) << "the kept file is not what was sent";
+      EXPECT_TRUE(report_.conditions.empty() ? !report_.digest.known
+                                             : IsDigestOf(report_.digest, row.sent));
     }
   }
 }

@@ -112,6 +112,10 @@ TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
     PlacePreviousFile();
     EXPECT_EQ(Download(server), static_cast<DownloadResult>(row.kept.size()));
     EXPECT_TRUE(ReadFileBytes(target_) == row.kept) << "the kept file is not what was sent";
+    // Hashed as it came, the bytes in hand read back once: the whole file's;
+    // none without a validator to keep it with.
+    EXPECT_TRUE(report_.conditions.empty() ? !report_.digest.known
+                                           : IsDigestOf(report_.digest, row.kept));
     EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
     const std::vector<std::string> heads = server.Requests();
     ASSERT_EQ(heads.size(), row.requests);

@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "services/file_in_place.h"
 #include "tests/download_fixture.h"
 
 // The download's attempts: what is tried again and when, what is kept as a
@@ -144,6 +145,8 @@ TEST_F(DownloadTest, OnlyWhatWasMovedAsideIsRemovedAndOnlyBesideTheFile) {
   for (const char* name : {"updater.exe.0.old", "updater.exe.9.old"}) {
     WriteFileBytes(folder_.Child(name), "moved aside");
   }
+  // One moved aside read-only (an updater installed so) goes too.
+  SetFileAttributesA(folder_.Child("updater.exe.9.old").c_str(), FILE_ATTRIBUTE_READONLY);
   ScriptedHttpServer server({HttpAnswer(404, "gone")});
   EXPECT_EQ(Download(server), kRequestFailed);
   EXPECT_EQ(folder_.Entries().size(), others.size() + 2) << "no updater.exe: all stay";
@@ -152,6 +155,22 @@ TEST_F(DownloadTest, OnlyWhatWasMovedAsideIsRemovedAndOnlyBesideTheFile) {
   EXPECT_EQ(folder_.Entries(),
             (std::vector<std::string>{"orvinta.exe.0.old", "updater.exe", "updater.exe.0.bak",
                                       "updater.exe.10.old", "updater.exe.x.old"}));
+}
+
+// The file in use is moved aside only for the new one to take its place:
+// when the new one cannot follow (here a folder that another process holds
+// open), the old one is put back, and the move fails after the wait.
+TEST_F(DownloadTest, FileMovedAsideIsPutBackWhenTheNewOneCannotFollow) {
+  PlacePreviousFile();
+  const std::string incoming = folder_.Child("incoming");
+  ASSERT_TRUE(CreateDirectoryA(incoming.c_str(), nullptr));
+  HANDLE held = CreateFileA(incoming.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PutInPlace(incoming.c_str(), target_.c_str()), Placement::kFailed);
+  CloseHandle(held);
+  EXPECT_EQ(ReadFileBytes(target_), "previous updater");
+  EXPECT_EQ(folder_.Entries(), (std::vector<std::string>{"incoming", "updater.exe"}));
 }
 
 TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "launcher/service_operations.h"
+#include "tests/download_fixture.h"
 #include "tests/registry_sandbox.h"
 #include "tests/test_support.h"
 
@@ -30,6 +31,7 @@ TEST(KeptConditionsTest, ConditionsHoldOnlyForTheBytesTheyCameWith) {
     std::string kept;       // What was kept.
     const char* read_as;    // The name of the file read, in the same folder.
     std::string expected;
+    bool hashed = true;  // Whether the download knew its body's SHA-256.
   };
   const std::string bytes = std::string(5000, 'u') + "updater";
   std::string changed = bytes;
@@ -40,6 +42,7 @@ TEST(KeptConditionsTest, ConditionsHoldOnlyForTheBytesTheyCameWith) {
       {"the file gone", bytes, "", kConditions, "updater.exe", ""},
       {"an answer without validators", bytes, bytes, "", "updater.exe", ""},
       {"another file's record", bytes, bytes, kConditions, "orvinta.exe", ""},
+      {"a body whose hash failed", bytes, bytes, kConditions, "updater.exe", "", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -47,15 +50,17 @@ TEST(KeptConditionsTest, ConditionsHoldOnlyForTheBytesTheyCameWith) {
     ScratchFolder folder;
     const std::string file = folder.Child("updater.exe");
     WriteFileBytes(file, row.kept_with);
-    KeepConditions(file.c_str(), kConditions.c_str());  // An earlier answer's.
-    KeepConditions(file.c_str(), row.kept.c_str());
+    const BodyDigest digest = DigestOf(row.kept_with);          // As its download computed it.
+    KeepConditions(file.c_str(), kConditions.c_str(), digest);  // An earlier answer's.
+    KeepConditions(file.c_str(), row.kept.c_str(), row.hashed ? digest : BodyDigest());
     const std::string read = folder.Child(row.read_as);
     if (!row.now.empty()) WriteFileBytes(read, row.now);
     if (row.now.empty()) DeleteFileA(file.c_str());
     EXPECT_EQ(Text(ReadKeptConditions(read.c_str())), row.expected);
     // Stored under the product key, in the view and root the launcher uses.
     EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRecordKey, "updater.exe").type,
-              row.kept.empty() ? static_cast<DWORD>(REG_NONE) : static_cast<DWORD>(REG_BINARY));
+              row.kept.empty() || !row.hashed ? static_cast<DWORD>(REG_NONE)
+                                              : static_cast<DWORD>(REG_BINARY));
   }
 }
 
@@ -64,7 +69,7 @@ TEST(KeptConditionsTest, NothingToKeepCreatesNoKey) {
   NoMakerKey clean;
   ScratchFolder folder;
   WriteFileBytes(folder.Child("orvinta.exe"), "client");
-  KeepConditions(folder.Child("orvinta.exe").c_str(), "");
+  KeepConditions(folder.Child("orvinta.exe").c_str(), "", DigestOf("client"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZORVIN TALLAMERE"));
 }
 

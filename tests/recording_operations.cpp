@@ -22,6 +22,11 @@ std::string FolderName(REFKNOWNFOLDERID folder) {
 
 }  // namespace
 
+LaunchLock TakeLaunchLock() {
+  if (recorded.lock_takes++ == 0) recorded.calls_before_lock = recorded.calls.size();
+  return recorded.launch_lock;
+}
+
 NarrowString ReadInstallPath() {
   recorded.calls.push_back("ReadInstallPath");
   return recorded.install_path;
@@ -101,7 +106,8 @@ DownloadConditions ReadKeptConditions(const NarrowString& file_path) {
   return recorded.kept_conditions;
 }
 
-void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions) {
+void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions,
+                    const BodyDigest&) {
   recorded.calls.push_back("KeepConditions " + Text(file_path) + " " + ConditionsText(conditions));
 }
 
@@ -131,8 +137,8 @@ void PauseRun(DWORD milliseconds) {
 }
 
 std::intptr_t ExecProgram(const NarrowString& program, const NarrowString& first_argument,
-                          const NarrowString& option) {
+                          const NarrowString& option, const NarrowString& directory) {
   recorded.calls.push_back("ExecProgram " + Text(program) + " | " + Text(first_argument) + " | " +
-                           Text(option));
+                           Text(option) + " in " + Text(directory));
   return -1;  // As _execl does when the start fails.
 }

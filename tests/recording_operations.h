@@ -9,6 +9,11 @@
 // run's tests instead of the real ones. Every call is appended to `calls` as
 // one readable line; results come from the fields below.
 struct RecordingOperations {
+  LaunchLock launch_lock = LaunchLock::kTaken;  // What TakeLaunchLock returns.
+  // TakeLaunchLock is counted here, not in `calls`: how often it was taken,
+  // and how many calls came before the first time.
+  int lock_takes = 0;
+  size_t calls_before_lock = 0;
   NarrowString install_path;  // What ReadInstallPath returns.
   bool com_initializes = true;
   NarrowString desktop_folder = "C:\\Users\\ana\\Desktop";

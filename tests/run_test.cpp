@@ -68,13 +68,19 @@ Calls RegistrationAndHandOff(const std::string& install_dir,
       "WriteRegistryString HKCR\\orvinta\\shell\\open\\command [] = \"" + updater + "\" \"%1\"",
   };
   calls = Join(calls, RecordOf(lines, "handed off \"" + updater + "\" -activestart"));
-  calls.push_back("ExecProgram " + updater + " | \"" + updater + "\" | -activestart");
+  calls.push_back("ExecProgram " + updater + " | \"" + updater + "\" | -activestart in " +
+                  install_dir);
   return Join(calls, RecordOf(lines, "exit 1"));
 }
 
+// Every run takes the launch lock once, before anything else.
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override { recorded = RecordingOperations(); }
+  void TearDown() override {
+    EXPECT_EQ(recorded.lock_takes, 1);
+    EXPECT_EQ(recorded.calls_before_lock, 0u);
+  }
 };
 
 // The download of `url_text` to `path`, asking with the kept conditions
@@ -202,6 +208,22 @@ TEST_F(RunTest, RecordThatCannotBeWrittenChangesNothing) {
                                         {"KeepConditions D:\\Games\\ORVINTA\\updater.exe "}),
                                    RegistrationAndHandOff("D:\\Games\\ORVINTA")));
   }
+}
+
+// A second launch while another runs ends at once and touches nothing: no
+// file, no registry value, not even the record. A lock that cannot be had
+// (another user's name) changes nothing either: the run goes on as ever.
+TEST_F(RunTest, LaunchWhileAnotherRunsTouchesNothing) {
+  recorded.launch_lock = LaunchLock::kHeld;
+  EXPECT_EQ(RunLauncher(), 1);
+  EXPECT_EQ(recorded.calls, Calls{});
+  recorded = RecordingOperations();
+  recorded.launch_lock = LaunchLock::kUnavailable;
+  recorded.install_path = "D:\\Games\\ORVINTA";
+  EXPECT_EQ(RunLauncher(), 1);
+  EXPECT_EQ(recorded.calls, Join(Join(kRecordedDirectoryDownload,
+                                      {"KeepConditions D:\\Games\\ORVINTA\\updater.exe "}),
+                                 RegistrationAndHandOff("D:\\Games\\ORVINTA")));
 }
 
 // Every result below 1000 bytes, negative codes included, is no updater.

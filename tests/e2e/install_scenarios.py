@@ -3,7 +3,8 @@ and what a later run asks the server with."""
 import os
 import re
 
-from scenario import BIG_PAGE, CLIENT_PATH, NOTHING_REGISTERED, UPDATER_PATH, handed_off, kept
+from scenario import (AGENT, BIG_PAGE, CLIENT_PATH, NOTHING_REGISTERED, UPDATER_PATH, handed_off,
+                      kept)
 from harness import DEFAULT_DIR, SHORTCUT_NAME, expected_registration, link_points_at
 from download_server import Answer, DownloadServer, program_bytes
 from server_processes import NginxServer
@@ -31,6 +32,27 @@ def repeat_run(s):
     # The server sends no validator: plain requests, as ever.
     s.expect_conditions([(UPDATER_PATH, None, None)])
     s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
+def launches_at_once(s):
+    """Three launchers started together on a clean machine, as impatient
+    double-clicks start them: one installs and hands off; the others end at
+    once with exit 1 and change nothing. One client and one updater are
+    fetched, one updater started, nothing stray is left, and the record is
+    that of the run that handed off."""
+    answers = {CLIENT_PATH: Answer("ok", s.client), UPDATER_PATH: Answer("ok", s.updater)}
+    with DownloadServer(answers, tls=s.tls) as server:
+        launchers = [s.prefix.start(s.launcher) for _ in range(3)]
+        codes = sorted(launcher.wait(timeout=120) for launcher in launchers)
+        s.prefix.wait()
+    s.check(codes == [0, 1, 1], f"one hand-off, two at once ended: exit codes {codes}")
+    s.check(server.requests == [("GET", CLIENT_PATH, AGENT), ("GET", UPDATER_PATH, AGENT)],
+            f"one client and one updater fetched: {server.requests}")
+    s.check(s.install_folder() == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"nothing stray in the folder: {s.install_folder()}")
+    s.check(s.registry() == expected_registration(DEFAULT_DIR), "the registration is whole")
+    s.expect_record(kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
 
 
 def revalidated(etag=None, last_modified=None):
@@ -181,6 +203,7 @@ def planted_install(reg_type, data):
 
 SCENARIOS = {
     "first_install": first_install,
+    "launches_at_once": launches_at_once,
     "repeat_run": repeat_run,
     "recorded_directory": recorded_directory,
     "updater_999_bytes": updater_999_bytes,

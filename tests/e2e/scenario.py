@@ -146,9 +146,10 @@ class Scenario:
         self.check(self.registry() == expected_registration(install_dir),
                    "INSTALL, URL protocol and open command hold the exact REG_SZ bytes")
         record = self.prefix.updater_record(install_dir)
-        # Started in the launcher's directory (Prefix.run's C:\) and environment.
+        # Started in its own folder, not the launcher's (Prefix.run's C:\),
+        # and in the launcher's environment.
         wanted_record = ["argc=2", f"argv[0]={install_dir}\\updater.exe", "argv[1]=-activestart",
-                         "cwd=C:\\", f"mark={ENVIRONMENT_MARK}"]
+                         f"cwd={install_dir}", f"mark={ENVIRONMENT_MARK}"]
         self.check(record == wanted_record, f"updater started as {record} == {wanted_record}")
         self.expect_no_cache_copy()
 

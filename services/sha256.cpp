@@ -1,0 +1,30 @@
+#include "services/sha256.h"
+
+#include <cstdio>
+
+bool StartSha256(Sha256* sha) {
+  return CryptAcquireContextA(sha->provider.receive(), nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT) &&
+         CryptCreateHash(sha->provider.get(), CALG_SHA_256, 0, 0, sha->hash.receive());
+}
+
+bool AddToSha256(Sha256* sha, const void* bytes, DWORD size) {
+  return CryptHashData(sha->hash.get(), static_cast<const BYTE*>(bytes), size, 0) != FALSE;
+}
+
+bool AddFileToSha256(Sha256* sha, const NarrowString& path, void* buffer, DWORD size) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (file == nullptr) return false;
+  size_t count;
+  do {
+    count = std::fread(buffer, 1, size, file.get());
+    if (!AddToSha256(sha, buffer, static_cast<DWORD>(count))) return false;
+  } while (count == size);
+  return std::ferror(file.get()) == 0;
+}
+
+void FinishSha256(Sha256* sha, BodyDigest* digest) {
+  DWORD size = sizeof(digest->bytes);
+  digest->known = CryptGetHashParam(sha->hash.get(), HP_HASHVAL, digest->bytes, &size, 0) &&
+                  size == sizeof(digest->bytes);
+}
