@@ -2,6 +2,7 @@
 system DLLs come from System32 only."""
 import re
 import shutil
+import subprocess
 
 from scenario import AGENT, BIG_PAGE, CLIENT_PATH, UPDATER_PATH, handed_off, kept
 from harness import DEFAULT_DIR
@@ -98,9 +99,36 @@ def signed_dll_planting(s):
             "the launcher never loaded the planted wintrust.dll")
 
 
+def launcher_signed_hands_off(s):
+    """The launcher signed as a publisher signs it (osslsigncode, with its
+    chain) installs and hands off like the unsigned one, and removing the
+    signature gives back the very bytes that were built."""
+    built = s.launcher.read_bytes()
+    signed = s.launcher.with_name("OrvintaLauncher.signed.exe")
+    stripped = s.launcher.with_name("OrvintaLauncher.stripped.exe")
+    subprocess.run(["osslsigncode", "sign", "-h", "sha256", "-certs", s.keys / "pinned.pem",
+                    "-ac", s.keys / "ca.pem", "-key", s.keys / "pinned.key",
+                    "-n", "Orvinta Launcher", "-in", s.launcher, "-out", signed],
+                   check=True, stdout=subprocess.DEVNULL)
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", s.keys / "ca.pem",
+                               "-in", signed], capture_output=True, text=True)
+    s.check(verified.returncode == 0 and len(signed.read_bytes()) > len(built),
+            f"the launcher is signed up to the test CA: {verified.stdout.strip()[-120:]!r}")
+    subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped],
+                   check=True, stdout=subprocess.DEVNULL)
+    s.check(stripped.read_bytes() == built, "without its signature it is the built launcher")
+    stripped.unlink()
+    s.launcher.unlink()
+    signed.rename(s.launcher)
+    s.expect_first_install()
+    s.expect_record(kept(s, "orvinta.exe", CLIENT_PATH, s.client),
+                    kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
+
+
 SCENARIOS = {
     "page_never_replaces_a_program": page_never_replaces_a_program,
     "dll_planting": dll_planting,
     "system_dll_loaders": system_dll_loaders,
     "signed_dll_planting": signed_dll_planting,
+    "launcher_signed_hands_off": launcher_signed_hands_off,
 }

@@ -19,12 +19,13 @@ open(sys.argv[1], "wb").write(b)' "$work/altered.exe"
 odd_name="$work/업데이터 ünïcode\\1.exe"
 cp "$keys/updater.pinned.exe" "$odd_name"
 passed=0 failed=0
-row() {  # row WHAT STATUS TEXT ARGS...: exit STATUS, and TEXT on a line of the output
+row() {  # row WHAT STATUS TEXT ARGS...: exit STATUS, and TEXT on a line of the output (last_output)
   local what=$1 want=$2 text=$3
   shift 3
   local output status
   output=$(bash "$script" "$@" 2>&1)
   status=$?
+  last_output=$output
   if [ "$status" = "$want" ] && grep -qF -- "$text" <<<"$output"; then
     passed=$((passed + 1)); echo "ok    $what"
   else
@@ -68,6 +69,16 @@ row "a TLS certificate signed it" 1 "updater: refused: the signing certificate i
 row "no PE image" 1 "client: refused: no PE image" --pins "$pinned" --client "$keys/pinned.pin"
 row "a file whose name Wine's code page cannot hold" 0 "updater: kept as updater.exe (version 1.2" \
   --pins "$pinned" --updater "$odd_name"
+row "an updater whose manifest requests no level: noted, still kept" 0 \
+  "updater: note: its manifest has no requestedExecutionLevel" \
+  --pins "$pinned" --updater "$keys/updater.pinned.exe"
+row "an updater whose manifest requests its level: kept" 0 "updater: kept as updater.exe" \
+  --pins "$pinned" --updater "$keys/updater-as_invoker.pinned.exe"
+if grep -q requestedExecutionLevel <<<"$last_output"; then
+  failed=$((failed + 1)); echo "FAIL  an updater whose manifest requests its level: noted"
+else
+  passed=$((passed + 1)); echo "ok    an updater whose manifest requests its level: no note"
+fi
 row "usage: no pins" 2 "usage: check-release.sh" --updater "$keys/updater.pinned.exe"
 row "usage: malformed pin list" 2 "64 hex digits" \
   --pins "$pinned;" --updater "$keys/updater.pinned.exe"

@@ -5,10 +5,12 @@
 //
 // Usage: release_check --pins "PIN[;PIN]" [--updater-min-version V]
 //            [--updater FILE] [--client FILE] [--live-updater FILE] [--live-client FILE]
-// Prints one line per file; exits 0 when every upload would be kept, 1 when
-// one would not, 2 on a usage error.
+// Prints one line per file, and a note on an updater whose manifest requests
+// no execution level; exits 0 when every upload would be kept, 1 when one
+// would not, 2 on a usage error.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -169,6 +171,39 @@ bool CheckAndPrint(const char* path, const NarrowString& kept_name, const Narrow
                       min_version);
 }
 
+// True when the program at `path` has a manifest (resource 1 of
+// RT_MANIFEST) that names a requestedExecutionLevel.
+bool RequestsExecutionLevel(const char* path) {
+  HMODULE image =
+      LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (image == nullptr) return false;
+  static constexpr char kLevel[] = "requestedExecutionLevel";
+  HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  HGLOBAL loaded = found != nullptr ? LoadResource(image, found) : nullptr;
+  const char* text = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  const char* end = text != nullptr ? text + SizeofResource(image, found) : nullptr;
+  const bool requests =
+      text != nullptr && std::search(text, end, kLevel, kLevel + sizeof(kLevel) - 1) != end;
+  FreeLibrary(image);
+  return requests;
+}
+
+// Windows takes a 32-bit program whose name holds "update" and whose
+// manifest requests no execution level for an installer: says so of such
+// an upload, which is no refusal.
+void NoteExecutionLevel(const char* role, const char* path, const NarrowString& kept_name) {
+  if (std::strstr(kept_name.c_str(), "update") == nullptr || !StartsLikeAProgram(path) ||
+      RequestsExecutionLevel(path)) {
+    return;
+  }
+  std::printf(
+      "%s: note: its manifest has no requestedExecutionLevel, so Windows takes a 32-bit "
+      "program named %s for an installer and asks for elevation whenever it starts "
+      "unelevated (as the URL protocol starts it from a browser); give it "
+      "<requestedExecutionLevel level=\"asInvoker\"/> or the level it needs\n",
+      role, kept_name.c_str());
+}
+
 // A live file that a launcher would not have kept is no reference: says so,
 // since players' launchers then keep any upload that passes the other checks.
 void ReportLiveFile(const char* role, const char* path, const NarrowString& kept_name,
@@ -186,7 +221,10 @@ bool ReportUpload(const char* role, const char* path, const NarrowString& kept_n
                   const NarrowString& pins, FileVersion min_version, const char* live_path) {
   if (live_path != nullptr) ReportLiveFile(role, live_path, kept_name, pins, min_version);
   std::printf("%s: ", role);
-  return CheckAndPrint(path, kept_name, pins, min_version, live_path != nullptr ? live_path : "");
+  const bool kept =
+      CheckAndPrint(path, kept_name, pins, min_version, live_path != nullptr ? live_path : "");
+  NoteExecutionLevel(role, path, kept_name);
+  return kept;
 }
 
 }  // namespace
