@@ -30,8 +30,9 @@ DownloadResult Download(const char* url, const NarrowString& file_path,
   // Conditions belong to the bytes they came with: a new body's replace what
   // was kept, while a revalidated file, a refused or failed download and an
   // older one not kept leave it as it was.
-  if (result >= 0 && !report.revalidated)
+  if (result >= 0 && !report.revalidated) {
     KeepConditions(file_path, report.conditions, report.digest);
+  }
   *record = *record + ComposeDownloadLine(file_path, url, result, report, kDownloadLimits);
   return result;
 }

@@ -53,6 +53,7 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
   const char* temp = temp_path.c_str();
   const char* target = file_path.c_str();
   AsideName aside(file_path);
+  bool read_only_cleared = false;
   for (;;) {
     if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING)) {
       return Placement::kPlaced;
@@ -66,11 +67,12 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
         (!target_missing && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
       return Placement::kFailed;
     }
-    if (!target_missing && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (!target_missing && (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !read_only_cleared) {
       // Refused only for its attribute: replaced like any other, at once.
       if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return Placement::kFailed;
       }
+      read_only_cleared = true;
       continue;
     }
     // The new file held (a scanner reads what was just written) is only

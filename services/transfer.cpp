@@ -40,12 +40,18 @@ bool KeepsPace(Pace* pace, ULONGLONG now) {
   return true;
 }
 
+namespace {
+
+// Waits for the outstanding operation while the body keeps its pace; false
+// once a window closed short, with the operation still outstanding.
 bool AwaitInPace(const Transfer& transfer, Pace* pace) {
   while (!AwaitCompletion(transfer, pace->window_end)) {
     if (!KeepsPace(pace, GetTickCount64())) return false;
   }
   return true;
 }
+
+}  // namespace
 
 Taken TakeArrivedBytes(const WinInetApi& wininet, HINTERNET request, Transfer* transfer,
                        Pace* pace) {

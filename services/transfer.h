@@ -66,10 +66,6 @@ struct Pace {
 // Closes every window that ended by `now`; false when one brought too little.
 bool KeepsPace(Pace* pace, ULONGLONG now);
 
-// Waits for the outstanding operation while the body keeps its pace; false
-// once a window closed short, with the operation still outstanding.
-bool AwaitInPace(const Transfer& transfer, Pace* pace);
-
 // What TakeArrivedBytes found.
 enum class Taken {
   kBytes,      // transfer->read.dwBufferLength bytes are in transfer->buffer.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher/service_operations.h"
+#include "services/sha256.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
 
@@ -39,21 +40,14 @@ inline std::string Body(size_t size) {
   return body;
 }
 
-// The SHA-256 of `bytes`, computed here in one piece, apart from the
-// download's own hashing in pieces.
+// The SHA-256 of `bytes` in one piece, against which a download's hash in
+// pieces (and over a resumed body's bytes read back) is checked.
 inline BodyDigest DigestOf(const std::string& bytes) {
   BodyDigest digest;
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  DWORD size = sizeof(digest.bytes);
-  digest.known =
-      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
-      CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
-                    static_cast<DWORD>(bytes.size()), 0) &&
-      CryptGetHashParam(hash, HP_HASHVAL, digest.bytes, &size, 0);
-  if (hash != 0) CryptDestroyHash(hash);
-  if (provider != 0) CryptReleaseContext(provider, 0);
+  Sha256 sha;
+  if (StartSha256(&sha) && AddToSha256(&sha, bytes.data(), static_cast<DWORD>(bytes.size()))) {
+    FinishSha256(&sha, &digest);
+  }
   return digest;
 }
 

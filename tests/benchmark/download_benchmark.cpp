@@ -19,10 +19,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
 #include <vector>
 
 #include "launcher/service_operations.h"
+#include "services/sha256.h"
 #include "services/signer_check.h"
 
 namespace {
@@ -61,26 +61,14 @@ long long ReferenceDownload(const std::string& url, const std::string& path, DWO
 // One SHA-256 pass over the file at `path`, in 64 KiB reads: what keeping a
 // body cost when its bytes were read back for their hash.
 bool HashFile(const std::string& path) {
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  FILE* file = std::fopen(path.c_str(), "rb");
+  Sha256 sha;
   std::vector<char> buffer(64 * 1024);
-  bool hashed =
-      file != nullptr &&
-      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
-  for (size_t count = buffer.size(); hashed && count == buffer.size();) {
-    count = std::fread(buffer.data(), 1, buffer.size(), file);
-    hashed = CryptHashData(hash, reinterpret_cast<BYTE*>(buffer.data()), static_cast<DWORD>(count),
-                           0) != FALSE;
+  BodyDigest digest;
+  if (StartSha256(&sha) &&
+      AddFileToSha256(&sha, path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    FinishSha256(&sha, &digest);
   }
-  BYTE digest[32];
-  DWORD size = sizeof(digest);
-  hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
-  if (hash != 0) CryptDestroyHash(hash);
-  if (provider != 0) CryptReleaseContext(provider, 0);
-  if (file != nullptr) std::fclose(file);
-  return hashed;
+  return digest.known;
 }
 
 SIZE_T PeakWorkingSet() {

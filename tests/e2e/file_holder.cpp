@@ -9,7 +9,8 @@
 //                              the moment it is seen (a scanner reading what
 //                              was just written) until 1.5 s after it last
 //                              grew, and writes each name it held to
-//                              C:\file_holder.log; ends with the launcher.
+//                              C:\file_holder.log; ends with the launcher;
+//   FOLDER new-files-kept      the same, but lets go only as the launcher ends.
 // Every mode ends within 60 s.
 #include <windows.h>
 
@@ -46,7 +47,7 @@ struct Held {
 
 // One round of "new-files": takes hold of the new temporary files, lets go
 // of those that stopped growing.
-void HoldNewFiles(const std::string& folder, std::vector<Held>* held,
+void HoldNewFiles(const std::string& folder, bool let_go, std::vector<Held>* held,
                   std::vector<std::string>* seen, FILE* log) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((folder + "\\dl*.tmp").c_str(), &found);
@@ -74,7 +75,7 @@ void HoldNewFiles(const std::string& folder, std::vector<Held>* held,
       one.size = size.QuadPart;
       one.grew_at = GetTickCount();
     }
-    if (GetTickCount() - one.grew_at >= 1500) {
+    if (let_go && GetTickCount() - one.grew_at >= 1500) {
       CloseHandle(one.file);
       held->erase(held->begin() + static_cast<std::ptrdiff_t>(i));
     } else {
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::string path = argv[1];
   const bool until_download = std::strcmp(argv[2], "until-download") == 0;
-  const bool new_files = std::strcmp(argv[2], "new-files") == 0;
+  const bool kept = std::strcmp(argv[2], "new-files-kept") == 0;
+  const bool new_files = kept || std::strcmp(argv[2], "new-files") == 0;
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!new_files) {
     held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -109,7 +111,7 @@ int main(int argc, char** argv) {
       Sleep(500);
       break;
     }
-    if (new_files) HoldNewFiles(folder, &new_held, &seen, log);
+    if (new_files) HoldNewFiles(folder, !kept, &new_held, &seen, log);
     if (!until_download && round % 5 == 0) {
       const bool runs = LauncherRuns();
       if (launcher_seen && !runs) break;

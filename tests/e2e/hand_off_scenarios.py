@@ -25,10 +25,12 @@ def await_file(s, windows_path, what):
     s.check(s.prefix.read(windows_path) is not None, what)
 
 
-def hold_updater(s, until):
-    """file_holder.exe holds updater.exe without delete sharing `until`."""
-    s.prefix.start(s.e2e / "file_holder.exe", [UPDATER, until])
-    await_file(s, "C:\\file_holder.ready", f"updater.exe is held ({until})")
+def hold(s, path, mode):
+    """file_holder.exe holds `path` (or the new files in that folder) without
+    delete sharing, as its `mode` says."""
+    s.prefix.path("C:\\file_holder.ready").unlink(missing_ok=True)
+    s.prefix.start(s.e2e / "file_holder.exe", [path, mode])
+    await_file(s, "C:\\file_holder.ready", f"{path} is held ({mode})")
 
 
 def hand_off_passes_on_nothing(s):
@@ -80,7 +82,7 @@ def held_updater_replaced(s):
     second after the new body arrived is replaced, with nothing moved aside."""
     plant_install(s)
     s.updater = (s.e2e / "updater_1_1.exe").read_bytes()
-    hold_updater(s, "until-download")
+    hold(s, UPDATER, "until-download")
     code, requests = s.launch()
     s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
     s.expect_record(kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
@@ -93,7 +95,7 @@ def held_updater_kept(s):
     the old file as it was, nothing started and nothing left behind."""
     plant_install(s)
     old = s.updater
-    hold_updater(s, "until-launcher-ends")
+    hold(s, UPDATER, "until-launcher-ends")
     code, requests = s.launch(updater=Answer("ok", (s.e2e / "updater_1_1.exe").read_bytes()))
     s.check(code == 1 and len(requests) == 1, f"exit code {code}, requests {requests}")
     s.check(s.prefix.read(UPDATER) == old, "updater.exe is the old one, unchanged")
@@ -108,14 +110,15 @@ def held_updater_kept(s):
 def held_new_files_kept(s):
     """A scanner holds each new file from the moment it appears until 1.5 s
     after its body arrived: a first install's client and updater, and then
-    a repeat run's new updater, are all kept and the updater started."""
+    a repeat run's new updater, are all kept and the updater started. Held
+    throughout, a new updater is given up on at the wait's bound: -5, the
+    old one stays, and the temporary file, which cannot be deleted while
+    held, is to go at the restart."""
     s.prefix.path(DEFAULT_DIR).mkdir(parents=True)
     # Paced over about a second each, so that the scanner is there in time.
     client = Answer("ok", s.client, rate=len(s.client))
     for run in ("first install", "repeat run"):
-        s.prefix.path("C:\\file_holder.ready").unlink(missing_ok=True)
-        s.prefix.start(s.e2e / "file_holder.exe", [DEFAULT_DIR, "new-files"])
-        await_file(s, "C:\\file_holder.ready", f"the scanner watches ({run})")
+        hold(s, DEFAULT_DIR, "new-files")
         if run == "first install":
             code, requests = s.launch(client=client, updater=Answer("ok", s.updater,
                                                                    rate=len(s.updater)))
@@ -135,6 +138,20 @@ def held_new_files_kept(s):
         s.expect_record(*lines, kept(s, "updater.exe", UPDATER_PATH, s.updater), handed_off())
         s.check(s.install_folder() == ["orvinta.exe", "updater.exe", "updater_started.txt"],
                 f"nothing else in the folder ({run}): {s.install_folder()}")
+    s.forget_hand_off()
+    hold(s, DEFAULT_DIR, "new-files-kept")
+    newer = (s.e2e / "recording_updater.exe").read_bytes()
+    code, requests = s.launch(updater=Answer("ok", newer, rate=len(newer)))
+    s.check(code == 1 and s.prefix.read(UPDATER) == s.updater,
+            f"exit code {code}, and updater.exe is the one kept before")
+    s.check(HELD_FILE_WAIT_SECONDS <= s.run_seconds < HELD_FILE_WAIT_SECONDS + HELD_RUN_MARGIN_SECONDS,
+            f"the run waited for the new file, within its bound: {s.run_seconds:.1f} s")
+    s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -5 write failed"),
+                    "exit 1")
+    left = [n for n in s.install_folder() if n not in ("orvinta.exe", "updater.exe")]
+    _, pending = s.prefix.run("reg", ["query", PENDING_KEY, "/v", "PendingFileRenameOperations"])
+    s.check(len(left) == 1 and re.fullmatch(r"dl\w+\.tmp", left[0]) and left[0] in pending,
+            f"only the held temporary file is left, to go at the restart: {left}")
 
 
 def read_only_updater_replaced(s):
