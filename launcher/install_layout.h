@@ -12,6 +12,10 @@ inline constexpr char kLastRunValueName[] = "LastRun";
 // SHA-256 of the bytes kept, then the conditions that ask for them again
 // only when they changed.
 inline constexpr char kKeptConditionsKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA\\Validators";
+// Under HKLM: one value per file whose body a run left in
+// "<file>.partial" for the next, named by its file name: where the next run
+// continues it from (services/partial_download.h).
+inline constexpr char kPartialsKey[] = "SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA\\Partials";
 // One launch at a time on the whole machine: every session's launcher, and
 // every user's, writes the same folder and the same HKLM key.
 inline constexpr char kLaunchMutexName[] = "Global\\ZORVIN TALLAMERE ORVINTA launch";

@@ -75,7 +75,14 @@ int RunLauncher() {
   if (TakeLaunchLock() == LaunchLock::kHeld) return 1;
   NarrowString record = ComposeRunHeading(CurrentUtcTime(), ProgramPath(), kLauncherVersion);
   NarrowString install_dir = ReadInstallPath();
-  if (install_dir.empty()) install_dir = InstallClient(&record);
+  if (install_dir.empty()) {
+    install_dir = InstallClient(&record);
+  } else if (const NarrowString client = ComposeClientExePath(install_dir);
+             DropPartialDownload(client)) {
+    // Only a first install downloads the client: what one left of it would
+    // never be continued.
+    record = record + ComposePartialDroppedLine(client, PartialDrop::kNotDownloaded, 0);
+  }
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);

@@ -114,13 +114,18 @@ NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
       static_cast<std::uint32_t>(version >> 16) & 0xFFFF,
       static_cast<std::uint32_t>(version) & 0xFFFF,
       static_cast<std::uint32_t>(seen.retry_after),
+      report != nullptr ? report->continued_from : 0,  // '=' follows '<': value 13.
   };
+  constexpr std::size_t kValueCount = sizeof(values) / sizeof(values[0]);
+  if (result >= 0 && report != nullptr) {
+    const char* const kept[] = {
+        FileNameIn(file_path.c_str()), url, report->revalidated ? "revalidated %0" : "kept %0",
+        report->moved_aside ? " (the one in use moved aside)" : "",
+        report->continued_from > 0 ? " (continued from byte %=)" : ""};
+    return Fill("%s %s %p%p%p\r\n", values, kValueCount, kept);
+  }
   const char* outcome = report == nullptr ? "retried -%0 " : "failed -%0 ";
-  if (result >= 0) {
-    outcome = report != nullptr && report->revalidated   ? "revalidated %0"
-              : report != nullptr && report->moved_aside ? "kept %0 (the one in use moved aside)"
-                                                         : "kept %0";
-  } else if (result == kInstalledIsNewer) {
+  if (result == kInstalledIsNewer) {
     outcome = "older %1";
   } else if (result == kSignatureRefused || result == kWrongProgram || result == kNotAProgram) {
     outcome = "refused -%0 ";
@@ -132,7 +137,7 @@ NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
   return Fill(report != nullptr && result < 0 && seen.retry_after >= 0
                   ? "%s %s %p%p (retry after %< s)\r\n"
                   : "%s %s %p%p\r\n",
-              values, sizeof(values) / sizeof(values[0]), texts);
+              values, kValueCount, texts);
 }
 
 }  // namespace
@@ -145,15 +150,38 @@ NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& progra
   return Fill("%0-%b-%cT%d:%e:%fZ %s %s\r\n", values, 6, texts);
 }
 
+NarrowString ComposePartialDroppedLine(const NarrowString& file_path, PartialDrop why,
+                                       std::uint32_t status) {
+  const char* const texts[] = {FileNameIn(file_path.c_str()),
+                               why == PartialDrop::kChanged        ? "changed on disk"
+                               : why == PartialDrop::kIdle         ? "no progress in two runs"
+                               : why == PartialDrop::kOld          ? "no progress for a week"
+                               : why == PartialDrop::kNotContinued ? "HTTP %0"
+                                                                   : "not downloaded"};
+  return Fill("%s partial dropped: %p\r\n", &status, 1, texts);
+}
+
 NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
                                  DownloadResult result, const DownloadReport& report,
                                  const DownloadLimits& limits) {
+  const char* const name[] = {FileNameIn(file_path.c_str())};
   NarrowString lines;
+  if (report.put_back) lines = Fill("%s previous copy put back\r\n", nullptr, 0, name);
+  if (report.partial_dropped != PartialDrop::kNone) {
+    lines = lines + ComposePartialDroppedLine(file_path, report.partial_dropped,
+                                              report.dropped_status);
+  }
   for (std::int32_t at = 0; at < report.retried_count && at < kMostAttempts - 1; ++at) {
     const AttemptReport& retried = report.retried[at];
     lines = lines + ComposeAttemptLine(file_path, url, retried.result, retried, nullptr, limits);
   }
-  return lines + ComposeAttemptLine(file_path, url, result, report, &report, limits);
+  lines = lines + ComposeAttemptLine(file_path, url, result, report, &report, limits);
+  if (report.partial_kept == 0) return lines;
+  const std::uint32_t sizes[] = {report.partial_kept, report.partial_length};
+  return lines + Fill(report.partial_kept == report.partial_length
+                          ? "%s partial kept for the next run: %0 of %1 bytes (held)\r\n"
+                          : "%s partial kept for the next run: %0 of %1 bytes\r\n",
+                      sizes, 2, name);
 }
 
 NarrowString ComposeHandOffLine(const NarrowString& program, const char* option) {

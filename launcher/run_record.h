@@ -24,11 +24,22 @@ NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& progra
 // place was in use), "revalidated <bytes>", "older <bytes>",
 // "refused <code> <rule>" and "failed <code> <what was seen>", the last
 // followed by " (retry after <n> s)" when the answer asked for a wait that
-// was not made. Before it, a "retried <code> <what was seen>" line for each
-// attempt that was followed by another.
+// was not made; a body continued from what an earlier run left ends in
+// " (continued from byte <n>)". Before it, "<file name> previous copy put
+// back" when a good copy kept aside was put back, a partial-dropped line
+// when one was, and a "retried <code> <what was seen>" line for each attempt
+// that was followed by another; after it, "<file name> partial kept for
+// the next run: <n> of <m> bytes" (with " (held)" for a whole body that
+// could not be put in place) when bytes outlive the run.
 NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
                                  DownloadResult result, const DownloadReport& report,
                                  const DownloadLimits& limits);
+
+// "<file name> partial dropped: <why>\r\n": what a run left of a download
+// to `file_path` for the next was dropped; `status` is the answer that did
+// not continue it (kNotContinued).
+NarrowString ComposePartialDroppedLine(const NarrowString& file_path, PartialDrop why,
+                                       std::uint32_t status);
 
 // The last line of a run that hands off: "handed off <program> <option>\r\n".
 NarrowString ComposeHandOffLine(const NarrowString& program, const char* option);

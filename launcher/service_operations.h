@@ -113,6 +113,16 @@ struct AttemptReport {
   std::int32_t retry_after = -1;   // The seconds a Retry-After asked for; -1: none.
 };
 
+// Why a body an earlier run left in "<file>.partial" was dropped.
+enum class PartialDrop : std::uint8_t {
+  kNone,
+  kChanged,        // Its bytes on disk no longer hash as recorded.
+  kIdle,           // No progress in two runs that downloaded it.
+  kOld,            // No progress for a week.
+  kNotContinued,   // Its Range was answered `dropped_status`: another body, or none.
+  kNotDownloaded,  // The run did not download that file.
+};
+
 // What a download saw, beside its result: its last attempt's report, and
 // those of the attempts that were followed by another, in order.
 struct DownloadReport : AttemptReport {
@@ -127,6 +137,17 @@ struct DownloadReport : AttemptReport {
   // The kept body's, whole (a resumed one's too), when it came with
   // conditions to keep; unknown otherwise and on a 304.
   BodyDigest digest;
+  // Continued from this byte of a body an earlier run left; 0: none.
+  std::uint32_t continued_from = 0;
+  // A body an earlier run left, dropped, and why.
+  PartialDrop partial_dropped = PartialDrop::kNone;
+  std::uint32_t dropped_status = 0;
+  // Bytes kept in "<file>.partial" for the next run, of `partial_length`;
+  // all of them when the whole body was held where it was to be placed.
+  std::uint32_t partial_kept = 0;
+  std::uint32_t partial_length = 0;
+  // The good copy a failed replace had kept as "<file>.previous" was put back.
+  bool put_back = false;
   NarrowString name;        // The OriginalFilename, when wrongly named.
   FileVersion version = 0;  // The file's version, when below the floor.
   std::int32_t retried_count = 0;
@@ -188,18 +209,30 @@ void CreateDirectoryChain(NarrowString path);
 // system's proxy settings (INTERNET_OPEN_TYPE_PRECONFIG). A body broken
 // off under a strong ETag or a Last-Modified is continued with Range and
 // If-Range, and only a 206 that continues exactly that body is appended to
-// it; any other answer drops it. The file is replaced only when the whole
-// body arrived with a 2xx status and starts like a Windows program (else
-// kNotAProgram). A file in use at `file_path` is moved aside for it
-// (report->moved_aside), one held by another process is waited for a few
-// seconds (kFileWriteFailed after), and what earlier downloads moved aside
-// is removed once nothing holds it.
+// it; any other answer drops it. The body is written to
+// "<file_path>.partial"; one with a known length under such a validator is
+// flushed and checkpointed under kPartialsKey at least every second or
+// megabyte, whichever is longer, and when its download fails, so that a
+// later run (even after a kill or a power cut) continues it from its last
+// checkpoint when those bytes still hash as recorded (report->continued_from,
+// report->partial_kept; why one was dropped: report->partial_dropped).
+// The file is replaced only when the whole body arrived with a 2xx status
+// and starts like a Windows program (else kNotAProgram) as long as its
+// headers say (else kReadFailed, cut short), and only once it is flushed to
+// disk. A file in use at `file_path` is moved aside for it
+// (report->moved_aside); a new file held by another process is waited for a
+// few seconds, after which it fails with kFileWriteFailed and stays whole
+// for the next run, which asks for it with its own conditions and puts it
+// in place on a 304. What earlier downloads moved aside is removed once
+// nothing holds it, and a good copy a failed replace could not put back
+// ("<file_path>.previous") is put back first (report->put_back).
 // Non-empty `conditions` (those kept with the file now at `file_path`) are
 // sent with the request; a 304 to them keeps that file as it is, counts as a
 // download of its size and sets `report->revalidated`. A 304 to a request
 // without conditions, or with no file at `file_path`, is kRequestFailed.
-// `report` receives the conditions for the answer's body. Whenever the file is not replaced, an
-// existing file keeps its content and no temporary file is left behind.
+// `report` receives the conditions for the answer's body. Whenever the file
+// is not replaced, an existing file keeps its content, and nothing is left
+// beside it but a "<file_path>.partial" kept for the next run.
 DownloadResult DownloadToFile(const NarrowString& url, const NarrowString& file_path,
                               const DownloadConditions& conditions, const DownloadLimits& limits,
                               DownloadReport* report);
@@ -232,6 +265,10 @@ DownloadConditions ReadKeptConditions(const NarrowString& file_path);
 // for other bytes.
 void KeepConditions(const NarrowString& file_path, const DownloadConditions& conditions,
                     const BodyDigest& digest);
+
+// Drops what a run left of a download to `file_path` for the next (the
+// file "<file_path>.partial" and its record); true when there was any.
+bool DropPartialDownload(const NarrowString& file_path);
 
 // Saves a shell link at `shortcut_path` that points at `target_path` (which
 // need not exist). Failures leave no shortcut and are not reported. Needs COM.

@@ -106,7 +106,7 @@ def main():
         # paces it at 1 MB/s: answered 304 when the server sends validators,
         # in full when it does not; beside one whose updater is 1 KB. The
         # updaters only start like programs, so each run ends at its hand-off.
-        big = program_bytes(68) + os.urandom((2 << 20) - 68)
+        big = program_bytes(88) + os.urandom((2 << 20) - 88)
         for name, body, etag in (("repeat_run_1kb_updater", program_bytes(1024), None),
                                  ("repeat_run_2mb_revalidated", big, '"2mb"'),
                                  ("repeat_run_2mb_without_validators", big, None)):
@@ -126,7 +126,7 @@ def main():
         # A 20 MB updater whose connection is reset half-way, then served
         # whole: continued with a 206 under its ETag, or, without one,
         # fetched again in full.
-        huge = program_bytes(68) + os.urandom((20 << 20) - 68)
+        huge = program_bytes(88) + os.urandom((20 << 20) - 88)
         for name, etag in (("reset_20mb_resumed", '"20mb-%d"'), ("reset_20mb_fetched_again", None)):
             times, sent = [], []
             for run in range(3):

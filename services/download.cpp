@@ -4,6 +4,7 @@
 #include "launcher/service_operations.h"
 #include "services/download_attempt.h"
 #include "services/file_in_place.h"
+#include "services/partial_download.h"
 #include "services/program_image.h"
 #include "services/release_check.h"
 #include "services/wininet_api.h"
@@ -66,11 +67,14 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
                         const DownloadConditions& conditions, const DownloadLimits& limits,
                         DownloadReport* report, CheckKept check_kept) {
   *report = DownloadReport();
-  // What an earlier run moved aside, once nothing runs or holds it.
+  // First the good copy a replace that failed kept aside, then what earlier
+  // runs moved aside, once nothing runs or holds it.
+  report->put_back = PutBackPrevious(file_path);
   RemoveMovedAside(file_path);
   const WinInetApi* wininet = LoadWinInet();
   if (wininet == nullptr) return kSessionFailed;
   PartialBody partial;
+  TakeUpPartial(url, file_path, &partial, report);
   DownloadResult result;
   std::int32_t waited = 0;
   // Direct first, as ever; once no connection at all could be made, the
@@ -93,6 +97,11 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
     Sleep(static_cast<DWORD>(wait) * 1000);
     waited += wait;
   }
+  // A 304 to the whole body an earlier run left makes that body the new file.
+  if (partial.whole) report->revalidated = false;
+  // What outlives the run: a body broken off, or one left whole and not
+  // answered; never one refused, past the cap or not written.
+  bool keep = result < 0 && (partial.whole || (partial.kept > 0 && OutlivesItsRun(partial)));
   if (result >= 0 && !report->revalidated && !StartsLikeAProgram(partial.temp_path)) {
     result = Ended(report, DownloadEnd::kNoPeImage, kNotAProgram);
   }
@@ -100,17 +109,20 @@ DownloadResult Download(const NarrowString& url, const NarrowString& file_path,
   if (result >= 0 && !report->revalidated) {
     const Placement placement = PutInPlace(partial.temp_path, file_path);
     report->moved_aside = placement == Placement::kMovedAside;
-    if (placement == Placement::kFailed) {
+    if (placement == Placement::kHeld && !partial.whole) {
+      // Held past the wait (a scanner): the whole body stays for the next
+      // run, which asks for it with its own conditions.
+      RecordCheckpoint(&partial, static_cast<std::uint32_t>(result), report->digest,
+                       report->conditions, true);
+      partial.whole = true;
+      partial.length = result;
+    }
+    keep = placement == Placement::kHeld;
+    if (placement == Placement::kHeld || placement == Placement::kFailed) {
       result = Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
     }
   }
-  // The previous file stays as it was unless the whole body arrived; what
-  // an attempt left of a body goes, even when a later one was answered 304.
-  // One still held (a scanner) goes at the next restart.
-  if ((result < 0 || report->revalidated) && !partial.temp_path.empty() &&
-      !DeleteFileA(partial.temp_path.c_str())) {
-    MoveFileExA(partial.temp_path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  }
+  SettlePartial(&partial, keep, report);
   report->result = result;
   return result;
 }

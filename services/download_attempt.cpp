@@ -6,6 +6,7 @@
 
 #include "launcher/install_layout.h"
 #include "services/scoped_handles.h"
+#include "services/download_body.h"
 #include "services/sha256.h"
 #include "services/transfer.h"
 
@@ -35,19 +36,6 @@ HINTERNET OpenRequest(const WinInetApi& wininet, HINTERNET session, const Narrow
   return reinterpret_cast<HINTERNET>(transfer->result.dwResult);
 }
 
-// Creates an empty, uniquely named file in the folder of `file_path`, so the
-// final move is a rename on one volume. Empty result when that fails.
-NarrowString CreateTempFileBeside(const NarrowString& file_path) {
-  const char* path = file_path.c_str();
-  const char* name = FileNameIn(path);
-  NarrowString folder = name == path ? NarrowString(".") : NarrowString(path, name - path);
-  NarrowString temp_path;
-  temp_path.resize(MAX_PATH);
-  if (GetTempFileNameA(folder.c_str(), "dl", 0, temp_path.data()) == 0) return NarrowString();
-  temp_path.resize(std::strlen(temp_path.c_str()));
-  return temp_path;
-}
-
 // The size of the file at `path`, or -1 when there is no such file.
 std::int64_t FileSize(const NarrowString& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -71,71 +59,11 @@ NarrowString RangeRequest(const PartialBody& partial) {
   return NarrowString("Range: bytes=") + at + "-\r\n" + partial.if_range;
 }
 
-// Writes the body after the `start` bytes already in `temp_path` and returns
-// the whole body's size, or a negative code. When its answer gave
-// conditions, hashes the whole body as it is written (reading back the
-// `start` bytes first) into report->digest.
-// `*ended` tells whether the body was read to its end; when a wait was given
-// up on, `*outstanding` is true.
-DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
-                           const NarrowString& temp_path, std::uint32_t start,
-                           std::int64_t announced_length, const DownloadLimits& limits,
-                           Transfer* transfer, DownloadReport* report, bool* ended,
-                           bool* outstanding) {
-  // Only a body kept with validators needs its hash, for the next run's 304.
-  Sha256 sha;
-  bool hashing =
-      !report->conditions.empty() && StartSha256(&sha) &&
-      (start == 0 || AddFileToSha256(&sha, temp_path, transfer->buffer, kTransferBufferSize));
-  UniqueFile file(std::fopen(temp_path.c_str(), start > 0 ? "ab" : "wb"));
-  if (file == nullptr) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
-  const ULONGLONG window_ms = 1000ULL * static_cast<ULONGLONG>(limits.stall_seconds);
-  const std::int64_t quota = std::int64_t{limits.min_rate} * limits.stall_seconds;
-  Pace pace{window_ms, quota, GetTickCount64() + window_ms, 0};
-  // The running total of the whole body: at most max_bytes plus one read,
-  // well within 32 bits.
-  std::uint32_t& total = report->received;
-  total = start;
-  for (;;) {
-    const Taken taken = TakeArrivedBytes(wininet, request, transfer, &pace);
-    if (taken == Taken::kFailed) return Ended(report, DownloadEnd::kReadError, kReadFailed);
-    *outstanding = taken == Taken::kOutOfPace;  // Stalled or too slow: the wait goes on.
-    // The window in which the body ends need not be full; those before it must.
-    if (*outstanding || !KeepsPace(&pace, GetTickCount64())) {
-      report->window_bytes = static_cast<std::uint32_t>(pace.window_bytes);
-      return Ended(report, pace.window_bytes == 0 ? DownloadEnd::kStalled : DownloadEnd::kTooSlow,
-                   kReadFailed);
-    }
-    if (taken == Taken::kEnd) break;
-    const DWORD count = transfer->read.dwBufferLength;
-    if (total + count > static_cast<std::uint32_t>(limits.max_bytes)) {
-      return Ended(report, DownloadEnd::kPastCap, kReadFailed);
-    }
-    if (std::fwrite(transfer->buffer, count, 1, file.get()) != 1) {
-      return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
-    }
-    hashing = hashing && AddToSha256(&sha, transfer->buffer, count);
-    total += count;
-    pace.window_bytes += count;
-  }
-  *ended = true;
-  // WinINet reports a connection the server closed early as a normal end.
-  if (announced_length != kUnknownLength && total < start + announced_length) {
-    report->expected = static_cast<std::uint32_t>(start + announced_length);  // At most max_bytes.
-    return Ended(report, DownloadEnd::kCutShort, kReadFailed);
-  }
-  if (std::fclose(file.release()) != 0) {
-    return Ended(report, DownloadEnd::kWriteFailed, kFileWriteFailed);
-  }
-  if (hashing) FinishSha256(&sha, &report->digest);
-  return static_cast<DownloadResult>(total);  // At most max_bytes.
-}
-
 // What to do with an opened request's answer: a 304 to the conditions sent
-// (`conditional`) keeps the file at `file_path` and gives its size; a 2xx
-// body goes into partial->temp_path (made beside the target when there is
-// none), after the kept bytes when it is a 206 that continues them, and
-// gives the whole body's size. `*ended` tells whether the answer was read
+// (`conditional`) keeps the file at `file_path`, or the whole body an
+// earlier run left, and gives its size; a 2xx body goes into
+// partial->temp_path, after the kept bytes when it is a 206 that continues
+// them, and gives the whole body's size. `*ended` tells whether the answer was read
 // to its end.
 DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const NarrowString& url,
                              const NarrowString& file_path, bool conditional,
@@ -159,7 +87,8 @@ DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const
     *ended = true;  // A 304 has no body.
     // A file past kLargestDownload cannot be counted as a download's result
     // (it would wrap to a negative code); no download could have kept it.
-    const std::int64_t size = conditional ? FileSize(file_path) : -1;
+    const std::int64_t size =
+        conditional ? FileSize(partial->whole ? partial->temp_path : file_path) : -1;
     if (size < 0 || size > kLargestDownload) {
       return Ended(report, DownloadEnd::kBadStatus, kRequestFailed);
     }
@@ -179,9 +108,10 @@ DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const
         (partial->length != kUnknownLength && total != partial->length) ||
         (announced_length != kUnknownLength && announced_length != total - start)) {
       report->received = start;
-      partial->kept = 0;
+      NoteNotContinued(status, partial, report);
       return Ended(report, DownloadEnd::kBadRange, kRequestFailed);
     }
+    if (start == partial->taken_up) report->continued_from = start;
     partial->length = total;
     announced_length = total - start;
   } else if (status < 200 || status > 299 || status == HTTP_STATUS_PARTIAL_CONTENT) {
@@ -190,25 +120,17 @@ DownloadResult ReceiveAnswer(const WinInetApi& wininet, HINTERNET request, const
     return Ended(report, DownloadEnd::kBadStatus, kRequestFailed);
   } else {
     // A whole body: any kept bytes are dropped, and it goes by its own validators.
-    partial->kept = 0;
+    NoteNotContinued(status, partial, report);
     partial->length = announced_length;
     partial->if_range = ResumeCondition(wininet, request);
     report->conditions = AnswerConditions(wininet, request);
   }
   if (announced_length > limits.max_bytes - partial->kept) {
+    partial->kept = 0;
     return Ended(report, DownloadEnd::kPastCap, kReadFailed);
   }
-  if (partial->temp_path.empty()) partial->temp_path = CreateTempFileBeside(file_path);
-  if (partial->temp_path.empty()) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
-  const DownloadResult result =
-      ReceiveBody(wininet, request, partial->temp_path, partial->kept, announced_length, limits,
-                  transfer, report, ended, outstanding);
-  // A body broken off is continued by the next attempt only when a
-  // validator can tell it whether the rest belongs to the same body.
-  const bool broken =
-      report->end == DownloadEnd::kReadError || report->end == DownloadEnd::kCutShort;
-  partial->kept = broken && !partial->if_range.empty() ? report->received : 0;
-  return result;
+  return ReceiveBody(wininet, request, announced_length, limits, transfer, partial, report, ended,
+                     outstanding);
 }
 
 }  // namespace
@@ -249,16 +171,18 @@ DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& ur
   // closed) are never continued: the rest would land at the wrong place.
   if (partial->kept > 0 && FileSize(partial->temp_path) != partial->kept) partial->kept = 0;
   const bool resuming = partial->kept > 0;
+  // A whole body an earlier run could not put in place goes by its own conditions.
+  const NarrowString headers =
+      resuming ? RangeRequest(*partial) : partial->whole ? report->conditions : conditions;
   bool outstanding = false;
   bool ended = false;
   report->end = DownloadEnd::kNoAnswer;
   DownloadResult result = kRequestFailed;
-  UniqueInternet request(OpenRequest(wininet, session.get(), url,
-                                     resuming ? RangeRequest(*partial) : conditions, limits,
-                                     transfer.get(), &outstanding));
+  UniqueInternet request(OpenRequest(wininet, session.get(), url, headers, limits, transfer.get(),
+                                     &outstanding));
   if (request != nullptr) {
     report->end = DownloadEnd::kKept;
-    result = ReceiveAnswer(wininet, request.get(), url, file_path, !resuming && !conditions.empty(),
+    result = ReceiveAnswer(wininet, request.get(), url, file_path, !resuming && !headers.empty(),
                            limits, transfer.get(), partial, report, &ended, &outstanding);
   } else if (!outstanding) {
     report->end = DownloadEnd::kNoConnection;

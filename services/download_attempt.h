@@ -6,19 +6,10 @@
 
 #include "launcher/service_operations.h"
 #include "services/http_answer.h"
+#include "services/partial_download.h"
 #include "services/wininet_api.h"
 
 // One attempt of a download, and the part of a body it leaves for the next.
-
-// A body in a temporary file beside the target, as far as it arrived.
-struct PartialBody {
-  NarrowString temp_path;  // Empty until an answer brought a body.
-  // Bytes of it the next attempt asks only for the rest of, under
-  // `if_range`; 0 when it starts over.
-  std::uint32_t kept = 0;
-  DownloadConditions if_range;           // "If-Range: <validator>\r\n" of its answer.
-  std::int64_t length = kUnknownLength;  // The whole body's, when its answer gave it.
-};
 
 // Notes in `report` what ended the attempt or the download, and returns `result`.
 inline DownloadResult Ended(DownloadReport* report, DownloadEnd end, DownloadResult result) {
@@ -39,10 +30,13 @@ HINTERNET OpenDownloadSession(const WinInetApi& wininet, DWORD access_type,
 // continues them exactly; a 200 starts the body over; a 206 or 416 that does
 // not continue them drops them (kBadRange). Otherwise it sends `conditions`,
 // and a 304 to them keeps the file at `file_path` (report->revalidated).
-// Returns the whole body's size, with the body in `partial->temp_path`, or
-// a negative code; after a read that failed or a body cut short, the bytes
-// that arrived stay for the next attempt when their answer gave an If-Range
-// validator. Given up on (no answer in a window, a stall), it returns at
+// A whole body left by an earlier run (`partial->whole`) is asked for with
+// its own conditions instead, and a 304 to them keeps it.
+// Returns the whole body's size, with the body in `partial->temp_path`,
+// flushed to disk, or a negative code; after a body broken off (a read
+// that failed, a body cut short, a stall, too slow) the bytes that arrived
+// stay for the next attempt when their answer gave an If-Range validator,
+// and are checkpointed for the next run when it also gave their length. Given up on (no answer in a window, a stall), it returns at
 // once and leaves its handles to WinINet, as DownloadToFile says.
 DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& url,
                                const NarrowString& file_path, const DownloadConditions& conditions,

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "services/disk_calls.h"
+
 namespace {
 
 // How many files may stand moved aside from one at once: each one that still
@@ -30,7 +32,7 @@ bool MoveAside(const char* file_path, AsideName* aside) {
   if (aside->digit == nullptr) return false;
   for (char index = 0; index < kAsideNames; ++index) {
     *aside->digit = static_cast<char>('0' + index);
-    if (MoveFileExA(file_path, aside->path, 0)) return true;
+    if (MoveOnDisk(file_path, aside->path, 0)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return false;
@@ -46,6 +48,17 @@ bool IsHeld(const char* path) {
   return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// Keeps the good copy at `aside` under `previous_path`, a name no removal
+// is ever scheduled for (one an earlier run scheduled for `aside` may still
+// be pending): renamed, or copied when it is held.
+void KeepPrevious(const char* aside, const NarrowString& previous_path) {
+  if (!MoveOnDisk(aside, previous_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    CopyFileA(aside, previous_path.c_str(), FALSE);
+  }
+}
+
+constexpr char kPreviousEnd[] = ".previous";
+
 }  // namespace
 
 Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_path) {
@@ -55,7 +68,7 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
   AsideName aside(file_path);
   bool read_only_cleared = false;
   for (;;) {
-    if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING)) {
+    if (MoveOnDisk(temp, target, MOVEFILE_REPLACE_EXISTING)) {
       return Placement::kPlaced;
     }
     const DWORD error = GetLastError();
@@ -69,7 +82,8 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
     }
     if (!target_missing && (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !read_only_cleared) {
       // Refused only for its attribute: replaced like any other, at once.
-      if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      const DWORD rest = attributes & ~FILE_ATTRIBUTE_READONLY;
+      if (!SetFileAttributesA(target, rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL)) {
         return Placement::kFailed;
       }
       read_only_cleared = true;
@@ -80,20 +94,28 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
     if (!IsHeld(temp)) {
       if (target_missing) return Placement::kFailed;
       if (MoveAside(target, &aside)) {
-        if (MoveFileExA(temp, target, 0)) {
-          MoveFileExA(aside.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (MoveOnDisk(temp, target, 0)) {
+          MoveOnDisk(aside.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
           return Placement::kMovedAside;
         }
         // Taken hold of in between: the old one goes back in its place.
-        MoveFileExA(aside.path, target, 0);
+        if (!MoveOnDisk(aside.path, target, 0)) KeepPrevious(aside.path, file_path + kPreviousEnd);
       } else if (GetLastError() != ERROR_SHARING_VIOLATION) {
         return Placement::kFailed;
       }
     }
     // Held without delete sharing: only its holder can end that.
-    if (GetTickCount64() >= deadline) return Placement::kFailed;
+    if (GetTickCount64() >= deadline) return IsHeld(temp) ? Placement::kHeld : Placement::kFailed;
     Sleep(kHeldFileRetryMs);
   }
+}
+
+bool PutBackPrevious(const NarrowString& file_path) {
+  const NarrowString previous = file_path + kPreviousEnd;
+  if (MoveOnDisk(previous.c_str(), file_path.c_str(), 0)) return true;
+  // Not needed once a file is in place again.
+  if (GetFileAttributesA(file_path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(previous.c_str());
+  return false;
 }
 
 void RemoveMovedAside(const NarrowString& file_path) {

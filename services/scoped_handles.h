@@ -51,8 +51,12 @@ class UniqueCryptHandle {
   ~UniqueCryptHandle() {
     if (handle_ != 0) Release(handle_);
   }
-  // Where the call that opens one stores it.
-  ULONG_PTR* receive() { return &handle_; }
+  // Where the call that opens one stores it; one held before is released.
+  ULONG_PTR* receive() {
+    if (handle_ != 0) Release(handle_);
+    handle_ = 0;
+    return &handle_;
+  }
   ULONG_PTR get() const { return handle_; }
 
  private:

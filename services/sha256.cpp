@@ -3,8 +3,10 @@
 #include <cstdio>
 
 bool StartSha256(Sha256* sha) {
-  return CryptAcquireContextA(sha->provider.receive(), nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT) &&
+  // A provider acquired before serves the new hash too.
+  return (sha->provider.get() != 0 || CryptAcquireContextA(sha->provider.receive(), nullptr,
+                                                           nullptr, PROV_RSA_AES,
+                                                           CRYPT_VERIFYCONTEXT)) &&
          CryptCreateHash(sha->provider.get(), CALG_SHA_256, 0, 0, sha->hash.receive());
 }
 
@@ -23,8 +25,29 @@ bool AddFileToSha256(Sha256* sha, const NarrowString& path, void* buffer, DWORD 
   return std::ferror(file.get()) == 0;
 }
 
+bool AddFileBytesToSha256(Sha256* sha, HANDLE file, DWORD count) {
+  // Large reads, one pass: the heap, since a frame stays below a page.
+  constexpr DWORD kBufferSize = 256 * 1024;
+  void* buffer = HeapAlloc(GetProcessHeap(), 0, kBufferSize);
+  bool hashed = buffer != nullptr;
+  while (hashed && count > 0) {
+    DWORD read = 0;
+    hashed = ReadFile(file, buffer, count < kBufferSize ? count : kBufferSize, &read, nullptr) &&
+             read > 0 && AddToSha256(sha, buffer, read);
+    count -= hashed ? read : 0;
+  }
+  if (buffer != nullptr) HeapFree(GetProcessHeap(), 0, buffer);
+  return hashed;
+}
+
 void FinishSha256(Sha256* sha, BodyDigest* digest) {
   DWORD size = sizeof(digest->bytes);
   digest->known = CryptGetHashParam(sha->hash.get(), HP_HASHVAL, digest->bytes, &size, 0) &&
                   size == sizeof(digest->bytes);
+}
+
+void DigestSoFar(const Sha256& sha, BodyDigest* digest) {
+  Sha256 copy;
+  digest->known = CryptDuplicateHash(sha.hash.get(), nullptr, 0, copy.hash.receive()) != FALSE;
+  if (digest->known) FinishSha256(&copy, digest);
 }

@@ -61,13 +61,34 @@ TEST_F(DownloadTest, ErrorStatusIsAFailedRequestWhateverThePageSize) {
 }
 
 TEST_F(DownloadTest, BodyCutShortOfItsLengthIsAFailedRead) {
-  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n";
-  ScriptedHttpServer server({{head + Body(5000), false}});
-  PlacePreviousFile();
-  EXPECT_EQ(Download(server), kReadFailed);
-  EXPECT_EQ(report_.end, DownloadEnd::kCutShort);
-  EXPECT_EQ(server.Requests().size(), 3u);
-  ExpectPreviousFileAlone();
+  const std::string program = ProgramOf(10000);
+  struct Row {
+    const char* what;
+    std::string sent;
+    std::uint32_t expected;  // The end the answer or the program's headers give.
+  };
+  const Row rows[] = {
+      {"short of its Content-Length",
+       "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + Body(5000), 10000},
+      {"a program short of its sections", HttpAnswer(200, program.substr(0, 5000)).bytes, 10000},
+      {"a chunked program cut after a whole chunk", kChunkedHead + Chunk(program.substr(0, 5000)),
+       10000},
+      {"a program short of its section table", HttpAnswer(200, program.substr(0, 100)).bytes,
+       0x80},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScriptedHttpServer server({{row.sent, false}});
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), kReadFailed);
+    EXPECT_EQ(report_.end, DownloadEnd::kCutShort);
+    EXPECT_EQ(report_.expected, row.expected);
+    EXPECT_EQ(server.Requests().size(), 3u);
+    ExpectPreviousFileAlone();
+  }
+  // What follows the end its headers give is no harm.
+  ScriptedHttpServer server({HttpAnswer(200, program + "trailing data")});
+  EXPECT_EQ(Download(server), 10013);
 }
 
 // A reset (RST) in the middle of the body, with a length and chunked: a

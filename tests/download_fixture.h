@@ -12,6 +12,7 @@
 
 #include "launcher/service_operations.h"
 #include "services/sha256.h"
+#include "tests/registry_sandbox.h"
 #include "tests/scripted_http_server.h"
 #include "tests/test_support.h"
 
@@ -31,13 +32,27 @@ constexpr DownloadLimits kTestLimits = {2, 1024, kLargestDownload};
 // One attempt: for rows about one answer, not about what follows it.
 constexpr DownloadLimits kOneAttempt = {2, 1024, kLargestDownload, 1};
 
-// `size` bytes that, from 68 on, start like a Windows program, as every
-// body a download keeps must: "MZ", and "PE\0\0" at 0x40, where 0x3C says.
+// `size` bytes that, from 88 on, are a Windows program, as every body a
+// download keeps must be: "MZ", and "PE\0\0" at 0x40, where 0x3C says,
+// with a file header of no sections, so that its headers end at 88.
 inline std::string Body(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 131 + 7) % 251);
-  if (size >= 0x44) body.replace(0, 2, "MZ").replace(0x3C, 8, std::string("\x40\0\0\0PE\0\0", 8));
+  if (size >= 0x58) {
+    body.replace(0, 2, "MZ").replace(0x3C, 28, std::string("\x40\0\0\0PE\0\0", 8) + std::string(20, '\0'));
+  }
   return body;
+}
+
+// Body(size) whose headers say it is `size` bytes long: one section, from
+// 0x80 to the end, after a table that ends at 0x80.
+inline std::string ProgramOf(size_t size) {
+  std::string program = Body(size);
+  auto put = [&](size_t at, std::uint32_t value) { std::memcpy(&program[at], &value, 4); };
+  program[0x46] = 1;  // NumberOfSections.
+  put(0x58 + 16, static_cast<std::uint32_t>(size - 0x80));  // SizeOfRawData.
+  put(0x58 + 20, 0x80);                                     // PointerToRawData.
+  return program;
 }
 
 // The SHA-256 of `bytes` in one piece, against which a download's hash in
@@ -87,17 +102,21 @@ class DownloadTest : public ::testing::Test {
     return DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
                           kTestLimits, &report_);
   }
-  // A previous good file at the target, which failures must leave intact.
+  // A previous good file at the target, which failures must leave intact,
+  // and nothing an earlier row left for the next run.
   void PlacePreviousFile(const std::string& bytes = "previous updater") {
+    DropPartialDownload(target_.c_str());
     WriteFileBytes(target_, bytes);
   }
-  void ExpectPreviousFileAlone(const std::string& bytes = "previous updater") {
+  void ExpectPreviousFileAlone(const std::string& bytes = "previous updater",
+                               const std::vector<std::string>& entries = {"updater.exe"}) {
     const std::string stored = ReadFileBytes(target_);
     // Sizes, not contents: a replaced file may be a whole binary.
     EXPECT_TRUE(stored == bytes) << "the target now holds " << stored.size() << " other bytes";
-    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+    EXPECT_EQ(folder_.Entries(), entries);
   }
 
+  RegistrySandbox registry_;  // Where partials are recorded.
   ScratchFolder folder_;
   std::string target_ = folder_.Child("updater.exe");
   DownloadReport report_;

@@ -2,14 +2,36 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 #include <tuple>
 
+#include "launcher/install_layout.h"
+#include "services/partial_download.h"
 #include "tests/download_fixture.h"
 
 // A body broken off, continued by the next attempt only where it broke.
 
 namespace {
+
+const std::string kDate = "Tue, 08 Dec 2026 10:00:00 GMT";
+
+// The first 30000 bytes of `body` under `validators`, then a reset.
+ScriptedAnswer Broken(const std::string& body, const std::string& validators) {
+  const std::string sent = "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: " +
+                           std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 30000);
+  return ScriptedAnswer(sent, true, {{sent.size(), 300}});
+}
+
+// The rest of `whole` from the byte asked for (plus `skew`), under `validators`.
+ScriptedAnswer Rest(const std::string& whole, const std::string& validators, size_t skew = 0) {
+  ScriptedAnswer answer("");
+  answer.whole = whole;
+  answer.range_headers = validators;
+  answer.range_skew = skew;
+  return answer;
+}
 
 // A body broken off is continued where it broke, but only under a strong
 // validator and only by a 206 that continues exactly it: never spliced
@@ -17,19 +39,10 @@ namespace {
 TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
   const std::string body = Body(60000);
   const std::string other = Body(61000).replace(100, 5, "other");
-  const std::string date = "Tue, 08 Dec 2026 10:00:00 GMT";
-  // The first 30000 bytes under `validators`, then a reset.
-  auto broken = [&](const std::string& validators) {
-    const std::string sent = "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: 60000\r\n\r\n" +
-                             body.substr(0, 30000);
-    return ScriptedAnswer(sent, true, {{sent.size(), 300}});
-  };
+  const std::string date = kDate;
+  auto broken = [&](const std::string& validators) { return Broken(body, validators); };
   auto rest = [&](const std::string& validators, size_t skew = 0, const std::string& of = "") {
-    ScriptedAnswer answer("");
-    answer.whole = of.empty() ? body : of;
-    answer.range_headers = validators;
-    answer.range_skew = skew;
-    return answer;
+    return Rest(of.empty() ? body : of, validators, skew);
   };
   auto unframed = [](ScriptedAnswer answer) {
     answer.range_length = false;
@@ -133,6 +146,122 @@ TEST_F(DownloadTest, BodyBrokenOffIsResumedOnlyWhereItBroke) {
       EXPECT_EQ(heads[2].find("Range:"), std::string::npos) << heads[2];
     }
   }
+}
+
+// What a run leaves of a body broken off is continued by the next run
+// that downloads it, where the last checkpoint says, and only a 206 that
+// continues exactly that body is appended; anything else starts over and
+// drops it. Afterwards nothing of it is left.
+TEST_F(DownloadTest, BodyBrokenOffIsContinuedByTheNextRun) {
+  const std::string body = Body(60000);
+  const std::string other = Body(61000).replace(100, 5, "other");
+  const std::string etag = "ETag: \"v1\"\r\n";
+  const std::string partial = target_ + ".partial";
+  auto flip_a_kept_byte = [&] {
+    std::string kept = ReadFileBytes(partial);
+    kept[20000] ^= 1;
+    WriteFileBytes(partial, kept);
+  };
+  auto age_by_eight_days = [&] {
+    RegistryValue value = ReadRegistryValue(HKEY_LOCAL_MACHINE, kPartialsKey, "updater.exe");
+    ASSERT_GE(value.bytes.size(), sizeof(PartialRecord));
+    PartialRecord head;
+    std::memcpy(&head, value.bytes.data(), sizeof(head));
+    ULARGE_INTEGER time = {{head.progress.dwLowDateTime, head.progress.dwHighDateTime}};
+    time.QuadPart -= 8ULL * 24 * 3600 * 10000000;
+    head.progress = {time.LowPart, time.HighPart};
+    std::memcpy(value.bytes.data(), &head, sizeof(head));
+    StoreRegistryValue(HKEY_LOCAL_MACHINE, kPartialsKey, "updater.exe", REG_BINARY, value.bytes);
+  };
+  struct Row {
+    const char* what;
+    std::string validators;  // Of the answer broken off.
+    std::function<void()> between;
+    std::vector<ScriptedAnswer> next;  // The next run's answers.
+    bool asks_for_the_rest;
+    const std::string& kept;
+    PartialDrop dropped;
+  };
+  const Row rows[] = {
+      {"a strong ETag", etag, {}, {Rest(body, etag)}, true, body, PartialDrop::kNone},
+      {"a Last-Modified", "Last-Modified: " + kDate + "\r\n", {}, {Rest(body, "")}, true, body,
+       PartialDrop::kNone},
+      {"changed in between: the new body whole", etag, {}, {HttpAnswer(200, other)}, true, other,
+       PartialDrop::kNotContinued},
+      {"a 206 at another offset", etag, {}, {Rest(body, etag, 100), Rest(body, etag)}, true, body,
+       PartialDrop::kNotContinued},
+      {"a 206 of another total", etag, {}, {Rest(other, etag), Rest(other, etag)}, true, other,
+       PartialDrop::kNotContinued},
+      {"a 416", etag, {}, {HttpAnswer(416, ""), Rest(body, etag)}, true, body,
+       PartialDrop::kNotContinued},
+      {"kept bytes changed on disk", etag, flip_a_kept_byte, {Rest(body, etag)}, false, body,
+       PartialDrop::kChanged},
+      {"no progress for a week", etag, age_by_eight_days, {Rest(body, etag)}, false, body,
+       PartialDrop::kOld},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<ScriptedAnswer> answers = {Broken(body, row.validators)};
+    answers.insert(answers.end(), row.next.begin(), row.next.end());
+    ScriptedHttpServer server(answers);
+    const std::string url = server.Url("/client/tmp_updater.bin");
+    PlacePreviousFile();
+    ASSERT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kOneAttempt, &report_), kReadFailed);
+    EXPECT_EQ(report_.partial_kept, 30000u);
+    EXPECT_EQ(report_.partial_length, 60000u);
+    EXPECT_TRUE(ReadFileBytes(partial) == body.substr(0, 30000));
+    ExpectPreviousFileAlone("previous updater", {"updater.exe", "updater.exe.partial"});
+    if (row.between) row.between();
+    EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kTestLimits, &report_),
+              static_cast<DownloadResult>(row.kept.size()));
+    EXPECT_TRUE(ReadFileBytes(target_) == row.kept) << "the kept file is not what was sent";
+    EXPECT_TRUE(report_.conditions.empty() ? !report_.digest.known
+                                           : IsDigestOf(report_.digest, row.kept));
+    EXPECT_EQ(report_.partial_dropped, row.dropped);
+    const bool continued = row.dropped == PartialDrop::kNone;
+    EXPECT_EQ(report_.continued_from, continued ? 30000u : 0u);
+    const std::vector<std::string> heads = server.Requests();
+    ASSERT_GE(heads.size(), 2u);
+    EXPECT_EQ(heads[1].find("\r\nRange: bytes=30000-\r\n") != std::string::npos,
+              row.asks_for_the_rest)
+        << heads[1];
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, kPartialsKey, "updater.exe").type, REG_NONE);
+  }
+}
+
+// Only a body that a validator and a length tie to its bytes outlives its
+// run; no other leaves anything. One that makes no progress in two runs
+// that download it goes.
+TEST_F(DownloadTest, OnlyAContinuableBodyOutlivesItsRunAndNotForever) {
+  const std::string body = ProgramOf(60000);
+  ScriptedAnswer chunked(kChunkedHead.substr(0, kChunkedHead.size() - 2) + "ETag: \"c1\"\r\n\r\n" +
+                             Chunk(body.substr(0, 30000)),
+                         true, {});
+  const std::pair<const char*, ScriptedAnswer> rows[] = {
+      {"no validator", Broken(body, "")},
+      {"a weak ETag", Broken(body, "ETag: W/\"v1\"\r\n")},
+      {"a chunked body: no length", chunked},
+  };
+  for (const auto& [what, answer] : rows) {
+    SCOPED_TRACE(what);
+    ScriptedHttpServer server({answer});
+    PlacePreviousFile();
+    EXPECT_EQ(Download(server), kReadFailed);
+    EXPECT_EQ(report_.partial_kept, 0u);
+    ExpectPreviousFileAlone();
+    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, kPartialsKey, "updater.exe").type, REG_NONE);
+  }
+  ScriptedHttpServer server({Broken(body, "ETag: \"v1\"\r\n"), HttpAnswer(503, "busy")});
+  const std::string url = server.Url("/client/tmp_updater.bin");
+  PlacePreviousFile();
+  const PartialDrop after_each_run[] = {PartialDrop::kNone, PartialDrop::kNone, PartialDrop::kIdle};
+  for (PartialDrop dropped : after_each_run) {
+    DownloadToFile(url.c_str(), target_.c_str(), {}, kOneAttempt, &report_);
+    EXPECT_EQ(report_.partial_dropped, dropped);
+    EXPECT_EQ(report_.partial_kept, dropped == PartialDrop::kNone ? 30000u : 0u);
+  }
+  ExpectPreviousFileAlone();
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "services/file_in_place.h"
 #include "tests/download_fixture.h"
+#include "tests/recording_disk_calls.h"
 
 // The download's attempts: what is tried again and when, what is kept as a
 // program, and the final move into place.
@@ -180,6 +184,109 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedIsAWriteFailure) {
   EXPECT_EQ(Download(server), kFileWriteFailed);
   EXPECT_TRUE(IsDirectory(target_));
   EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});  // No temporary file.
+}
+
+// A body is on disk before anything counts on it: each checkpoint is
+// recorded only after the bytes it counts were flushed, and a kept file is
+// flushed before it replaces the old one. A killed process's writes survive
+// in the cache, and a power cut cannot be played here: the order shows it.
+TEST_F(DownloadTest, BytesAreFlushedBeforeTheyAreCountedOrPlaced) {
+  const std::string body = ProgramOf(3 << 20);
+  const std::string etag = "ETag: \"v1\"\r\n";
+  const std::string head =
+      "HTTP/1.1 200 OK\r\n" + etag + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  // 2.5 MB in 256 KiB pieces a quarter of a second apart, then a reset.
+  ScriptedAnswer broken = Paced(head + body.substr(0, 2500000), 256 * 1024, 0, 250);
+  broken.reset = true;
+  ScriptedAnswer rest("");
+  rest.whole = body;
+  rest.range_headers = etag;
+  ScriptedHttpServer server({broken, rest});
+  const std::string url = server.Url("/client/tmp_updater.bin");
+  PlacePreviousFile();
+  disk_calls.log.clear();
+  ASSERT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kOneAttempt, &report_), kReadFailed);
+  std::uint64_t flushed = 0;  // Before each flush: what earlier ones wrote out.
+  int flushes = 0;
+  for (const std::string& call : disk_calls.log) {
+    if (call.rfind("flush ", 0) != 0) continue;  // The put-back looked for first.
+    unsigned long long size = 0, record = 0;
+    ASSERT_EQ(std::sscanf(call.c_str(), "flush %llu (record at %llu)", &size, &record), 2) << call;
+    EXPECT_LE(record, flushed) << call;
+    flushed = size;
+    ++flushes;
+  }
+  EXPECT_GE(flushes, 3) << "a checkpoint each second and megabyte, and one at the break";
+  EXPECT_EQ(flushed, report_.received);
+  EXPECT_EQ(report_.partial_kept, report_.received);
+  disk_calls.log.clear();
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kTestLimits, &report_),
+            static_cast<DownloadResult>(body.size()));
+  const std::vector<std::string> tail = {
+      "flush " + std::to_string(body.size()) + " (record at " + std::to_string(flushed) + ")",
+      "move updater.exe.partial -> updater.exe"};
+  EXPECT_EQ(std::vector<std::string>(disk_calls.log.end() - 2, disk_calls.log.end()), tail);
+}
+
+// When the old file was moved aside and neither the new one nor the old
+// one can go back in its place, the good copy goes where no removal is
+// ever scheduled, and the next download puts it back first.
+TEST_F(DownloadTest, GoodCopyIsNeverLostWhenItCannotBePutBack) {
+  PlacePreviousFile();
+  disk_calls.refuse_move = [](const std::string&, const std::string& to) {
+    return to == "updater.exe";
+  };
+  ScriptedHttpServer server({HttpAnswer(200, kNew), HttpAnswer(503, "busy")});
+  EXPECT_EQ(Download(server), kFileWriteFailed);
+  disk_calls.refuse_move = nullptr;
+  EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe.previous"});
+  EXPECT_EQ(DownloadToFile(server.Url("/client/tmp_updater.bin").c_str(), target_.c_str(), {},
+                           kOneAttempt, &report_),
+            kRequestFailed);
+  EXPECT_TRUE(report_.put_back);
+  ExpectPreviousFileAlone();
+}
+
+// A new file held past the wait (a scanner) stays whole for the next run,
+// which asks for it with its own validators, not the target's, and on a
+// 304 puts it in place without fetching it again.
+TEST_F(DownloadTest, WholeBodyHeldPastTheWaitIsPlacedByTheNextRun) {
+  const std::string body = Body(5000);
+  const std::string partial = target_ + ".partial";
+  ScriptedHttpServer server(
+      {ScriptedAnswer("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 5000\r\n\r\n" + body),
+       ScriptedAnswer("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n")});
+  const std::string url = server.Url("/client/tmp_updater.bin");
+  PlacePreviousFile();
+  std::atomic<bool> done{false};
+  std::thread holder([&] {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    while (!done && held == INVALID_HANDLE_VALUE) {
+      held = CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+      Sleep(1);
+    }
+    while (!done) Sleep(10);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  });
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kTestLimits, &report_),
+            kFileWriteFailed);
+  done = true;
+  holder.join();
+  EXPECT_EQ(report_.partial_kept, 5000u);
+  EXPECT_EQ(report_.partial_length, 5000u);
+  ExpectPreviousFileAlone("previous updater", {"updater.exe", "updater.exe.partial"});
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "If-None-Match: \"old\"\r\n",
+                           kTestLimits, &report_),
+            5000);
+  EXPECT_FALSE(report_.revalidated);
+  EXPECT_EQ(Text(report_.conditions), "If-None-Match: \"v1\"\r\n");
+  EXPECT_TRUE(IsDigestOf(report_.digest, body));
+  EXPECT_TRUE(ReadFileBytes(target_) == body);
+  EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
+  const std::vector<std::string> heads = server.Requests();
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_NE(heads[1].find("\r\nIf-None-Match: \"v1\"\r\n"), std::string::npos) << heads[1];
 }
 
 }  // namespace

@@ -111,6 +111,11 @@ void KeepConditions(const NarrowString& file_path, const DownloadConditions& con
   recorded.calls.push_back("KeepConditions " + Text(file_path) + " " + ConditionsText(conditions));
 }
 
+bool DropPartialDownload(const NarrowString& file_path) {
+  recorded.calls.push_back("DropPartialDownload " + Text(file_path));
+  return recorded.partial_left;
+}
+
 void CreateDesktopShortcut(const NarrowString& target_path, const NarrowString& shortcut_path) {
   recorded.calls.push_back("CreateDesktopShortcut " + Text(target_path) + " at " +
                            Text(shortcut_path));

@@ -23,7 +23,8 @@ struct RecordingOperations {
   // What both downloads report, and what ReadKeptConditions returns.
   DownloadReport download_report;
   DownloadConditions kept_conditions;
-  bool last_run_write_fails = false;  // WriteRegistryString of LastRun returns false.
+  bool last_run_write_fails = false;
+  bool partial_left = false;  // DropPartialDownload finds something to drop.  // WriteRegistryString of LastRun returns false.
   std::vector<std::string> calls;
 };
 

@@ -5,6 +5,10 @@
 #include <atomic>
 #include <vector>
 
+namespace {
+constexpr char kCryptographyKey[] = "SOFTWARE\\Microsoft\\Cryptography";
+}  // namespace
+
 RegistrySandbox::RegistrySandbox() {
   static std::atomic<int> counter{0};
   root_ = "Software\\OrvintaLauncherTests\\" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -16,6 +20,13 @@ RegistrySandbox::RegistrySandbox() {
   EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (root_ + "\\HKCR").c_str(), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &classes_, nullptr),
             ERROR_SUCCESS);
+  // The CryptoAPI finds its providers under HKLM: the sandbox gets a copy.
+  HKEY cryptography = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(machine_, kCryptographyKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &cryptography, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCopyTreeA(HKEY_LOCAL_MACHINE, kCryptographyKey, cryptography), ERROR_SUCCESS);
+  RegCloseKey(cryptography);
   EXPECT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_), ERROR_SUCCESS);
   EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_), ERROR_SUCCESS);
 }

@@ -6,7 +6,8 @@
 
 // Redirects HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this process into
 // fresh scratch keys under HKEY_CURRENT_USER, and deletes them afterwards, so
-// tests write the real registry without leaving anything behind.
+// tests write the real registry without leaving anything behind. The
+// CryptoAPI's keys are copied in, so that hashes and signatures still work.
 class RegistrySandbox {
  public:
   RegistrySandbox();

@@ -47,6 +47,10 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
   DownloadReport range = Ending(DownloadEnd::kBadRange);
   range.status = 206;
   range.received = 30000;
+  DownloadReport continued = Ending(DownloadEnd::kKept);
+  continued.continued_from = 5000000;
+  DownloadReport continued_aside = continued;
+  continued_aside.moved_aside = true;
   struct Row {
     DownloadResult result;
     DownloadReport report;
@@ -54,6 +58,9 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
   };
   const Row rows[] = {
       {681234, Ending(DownloadEnd::kKept), "kept 681234"},
+      {12000000, continued, "kept 12000000 (continued from byte 5000000)"},
+      {12000000, continued_aside,
+       "kept 12000000 (the one in use moved aside) (continued from byte 5000000)"},
       {2147483647, Ending(DownloadEnd::kKept), "kept 2147483647"},
       {681234, revalidated, "revalidated 681234"},
       {kInstalledIsNewer, older, "older 812345"},
@@ -85,6 +92,47 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
                                        row.report, kLimits)),
               std::string("updater.exe ") + kUrl + " " + row.outcome + "\r\n");
   }
+}
+
+// What a run found or left beside the file has lines of its own: a good
+// copy put back and a partial dropped before the download's lines, the
+// bytes kept for the next run after them.
+TEST(RunRecordTest, PartialsAndPutBackHaveLinesOfTheirOwn) {
+  const std::string line = std::string("updater.exe ") + kUrl + " ";
+  DownloadReport put_back = Ending(DownloadEnd::kKept);
+  put_back.put_back = true;
+  DownloadReport broken = Ending(DownloadEnd::kReadError);
+  broken.received = 5000;
+  broken.partial_kept = 5000;
+  broken.partial_length = 12000;
+  DownloadReport held = Ending(DownloadEnd::kWriteFailed);
+  held.partial_kept = held.partial_length = 12000;
+  struct Row {
+    PartialDrop why;
+    const char* words;
+  };
+  const Row drops[] = {{PartialDrop::kChanged, "changed on disk"},
+                       {PartialDrop::kIdle, "no progress in two runs"},
+                       {PartialDrop::kOld, "no progress for a week"},
+                       {PartialDrop::kNotContinued, "HTTP 416"}};
+  for (const Row& row : drops) {
+    DownloadReport dropped = Ending(DownloadEnd::kKept);
+    dropped.partial_dropped = row.why;
+    dropped.dropped_status = 416;
+    EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, dropped, kLimits)),
+              std::string("updater.exe partial dropped: ") + row.words + "\r\n" + line +
+                  "kept 300\r\n");
+  }
+  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, put_back, kLimits)),
+            "updater.exe previous copy put back\r\n" + line + "kept 300\r\n");
+  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, kReadFailed, broken, kLimits)),
+            line + "failed -4 read failed after 5000 bytes\r\n" +
+                "updater.exe partial kept for the next run: 5000 of 12000 bytes\r\n");
+  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, kFileWriteFailed, held, kLimits)),
+            line + "failed -5 write failed\r\n" +
+                "updater.exe partial kept for the next run: 12000 of 12000 bytes (held)\r\n");
+  EXPECT_EQ(Text(ComposePartialDroppedLine("C:\\Z\\orvinta.exe", PartialDrop::kNotDownloaded, 0)),
+            "orvinta.exe partial dropped: not downloaded\r\n");
 }
 
 // Each attempt followed by another has a line of its own, in order, before

@@ -118,7 +118,8 @@ TEST_F(RunTest, FirstInstallInstallsClientThenRegistersAndHandsOff) {
 // A run with the install directory D:\Games\ORVINTA recorded, up to the
 // updater download, which kept nothing.
 const Calls kRecordedDirectoryDownload =
-    Join({"ReadInstallPath", "CreateDirectoryChain D:\\Games\\ORVINTA"},
+    Join({"ReadInstallPath", "DropPartialDownload D:\\Games\\ORVINTA\\orvinta.exe",
+          "CreateDirectoryChain D:\\Games\\ORVINTA"},
          DownloadOf(kUpdaterUrlText, "D:\\Games\\ORVINTA\\updater.exe", kUpdaterSignedBy, false));
 
 // Registered and started: a good updater, one revalidated by a 304, and the
@@ -147,8 +148,8 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
     recorded.download_report.conditions = "If-None-Match: \"v2\"\r\n";
     recorded.download_report.received = 3000;
     EXPECT_EQ(RunLauncher(), 1);
-    Calls expected = {"ReadInstallPath", "CreateDirectoryChain D:\\Games\\ORVINTA",
-                      "ReadKeptConditions " + updater,
+    Calls expected = {"ReadInstallPath", "DropPartialDownload D:\\Games\\ORVINTA\\orvinta.exe",
+                      "CreateDirectoryChain D:\\Games\\ORVINTA", "ReadKeptConditions " + updater,
                       kDownloadCall + kUpdaterUrlText + " -> " + updater +
                           " if If-None-Match: \"v1\"|" + kUpdaterSignedBy};
     EXPECT_EQ(recorded.calls,
@@ -161,9 +162,9 @@ TEST_F(RunTest, RecordedDirectorySkipsComClientAndShortcut) {
 TEST_F(RunTest, RecordedDirectoryEndingInBackslashIsUsedAsStored) {
   recorded.install_path = "D:\\Games\\";
   RunLauncher();
-  EXPECT_EQ(recorded.calls[3],
+  EXPECT_EQ(recorded.calls[4],
             kDownloadCall + kUpdaterUrlText + " -> D:\\Games\\\\updater.exe" + kUpdaterSignedBy);
-  EXPECT_EQ(recorded.calls[6],
+  EXPECT_EQ(recorded.calls[7],
             "WriteRegistryString HKLM\\SOFTWARE\\ZORVIN TALLAMERE\\ORVINTA "
             "[INSTALL] = D:\\Games\\");
 }
@@ -259,8 +260,20 @@ TEST_F(RunTest, UpdaterOfExactly1000BytesIsRegisteredAndStarted) {
   recorded.install_path = "D:\\Games\\ORVINTA";
   recorded.updater_download = 1000;
   RunLauncher();
-  ASSERT_EQ(recorded.calls.size(), 15u);
-  EXPECT_EQ(recorded.calls[12].rfind("ExecProgram ", 0), 0u);
+  ASSERT_EQ(recorded.calls.size(), 16u);
+  EXPECT_EQ(recorded.calls[13].rfind("ExecProgram ", 0), 0u);
+}
+
+// Once installed, the client is never downloaded again: what a first
+// install left of it goes, and the record says so before anything else.
+TEST_F(RunTest, ClientPartialIsDroppedOnceInstalled) {
+  recorded.install_path = "D:\\Games\\ORVINTA";
+  recorded.partial_left = true;
+  RunLauncher();
+  const std::string& record = recorded.calls.back();
+  EXPECT_NE(record.find(kHeading + "orvinta.exe partial dropped: not downloaded\r\nupdater.exe "),
+            std::string::npos)
+      << record;
 }
 
 // Nothing but the record of the run: no INSTALL, no protocol, no start.

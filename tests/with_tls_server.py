@@ -16,9 +16,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent / "e2e"))
 from download_server import Answer, DownloadServer  # noqa: E402
 
-# Starts like a Windows program (MZ, then PE\0\0 where 0x3C points), as
-# every kept body must.
-BODY = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0" + b"served over TLS " * 200
+# A Windows program (MZ, then PE\0\0 where 0x3C points, and a file header of
+# no sections), as every kept body must be.
+BODY = (b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0" + b"\0" * 20 +
+        b"served over TLS " * 200)
 
 
 def main():

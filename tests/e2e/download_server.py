@@ -258,8 +258,8 @@ class DownloadServer(LoopbackServer):
 
 
 def program_bytes(size):
-    """`size` bytes (at least 68) that start like a Windows program: MZ, then
-    PE\\0\\0 at 0x40, where 0x3C points."""
-    head = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0"
+    """`size` bytes (at least 88) that are a Windows program: MZ, then
+    PE\\0\\0 at 0x40, where 0x3C points, and a file header of no sections."""
+    head = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40) + b"PE\0\0" + b"\0" * 20
     return head + b"u" * (size - len(head))
 
