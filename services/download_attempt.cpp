@@ -167,9 +167,10 @@ DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& ur
     return Ended(report, DownloadEnd::kNoSession, kSessionFailed);
   }
   // The rest of a body in hand, or the whole one under the kept conditions.
-  // Bytes that did not all reach the file (a write that failed as it was
-  // closed) are never continued: the rest would land at the wrong place.
-  if (partial->kept > 0 && FileSize(partial->temp_path) != partial->kept) partial->kept = 0;
+  // Bytes that are not all in the file are never continued: the rest would
+  // land at the wrong place. Those past them (written after a killed run's
+  // last checkpoint) are cut off as the rest is written.
+  if (partial->kept > 0 && FileSize(partial->temp_path) < partial->kept) partial->kept = 0;
   const bool resuming = partial->kept > 0;
   // A whole body an earlier run could not put in place goes by its own conditions.
   const NarrowString headers =

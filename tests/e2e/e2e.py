@@ -17,13 +17,14 @@ import hand_off_scenarios  # noqa: E402
 import image_scenarios  # noqa: E402
 import install_scenarios  # noqa: E402
 import network_scenarios  # noqa: E402
+import partial_scenarios  # noqa: E402
 import proxy_scenarios  # noqa: E402
 import signed_scenarios  # noqa: E402
 from scenario import Scenario  # noqa: E402
 
 SCENARIOS = {}
-for module in (install_scenarios, hand_off_scenarios, network_scenarios, proxy_scenarios,
-               signed_scenarios, image_scenarios):
+for module in (install_scenarios, hand_off_scenarios, network_scenarios, partial_scenarios,
+               proxy_scenarios, signed_scenarios, image_scenarios):
     assert not SCENARIOS.keys() & module.SCENARIOS.keys(), module.__name__
     SCENARIOS.update(module.SCENARIOS)
 

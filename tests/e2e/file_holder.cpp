@@ -1,11 +1,11 @@
 // Holds files open without delete sharing, as a scanner does, and writes
 // C:\file_holder.ready once it watches. Modes:
 //   FILE until-download        holds FILE, lets go half a second after a
-//                              download's temporary file (dl*.tmp) appears
+//                              download's partial file (*.partial) appears
 //                              beside it;
 //   FILE until-launcher-ends   holds FILE until OrvintaLauncher.exe has run
 //                              and ended;
-//   FOLDER new-files           holds each dl*.tmp that appears in FOLDER from
+//   FOLDER new-files           holds each *.partial that appears in FOLDER from
 //                              the moment it is seen (a scanner reading what
 //                              was just written) until 1.5 s after it last
 //                              grew, and writes each name it held to
@@ -32,7 +32,7 @@ bool LauncherRuns() {
 
 bool DownloadArrives(const std::string& folder) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\dl*.tmp").c_str(), &found);
+  HANDLE search = FindFirstFileA((folder + "\\*.partial").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
@@ -45,12 +45,12 @@ struct Held {
   DWORD grew_at;
 };
 
-// One round of "new-files": takes hold of the new temporary files, lets go
+// One round of "new-files": takes hold of the new partial files, lets go
 // of those that stopped growing.
 void HoldNewFiles(const std::string& folder, bool let_go, std::vector<Held>* held,
                   std::vector<std::string>* seen, FILE* log) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\dl*.tmp").c_str(), &found);
+  HANDLE search = FindFirstFileA((folder + "\\*.partial").c_str(), &found);
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
     const std::string name = found.cFileName;
     bool known = false;

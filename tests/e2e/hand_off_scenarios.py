@@ -112,8 +112,9 @@ def held_new_files_kept(s):
     after its body arrived: a first install's client and updater, and then
     a repeat run's new updater, are all kept and the updater started. Held
     throughout, a new updater is given up on at the wait's bound: -5, the
-    old one stays, and the temporary file, which cannot be deleted while
-    held, is to go at the restart."""
+    old one stays, and the whole new one stays as updater.exe.partial, never
+    scheduled for removal; the next run asks for it with its own ETag and,
+    answered 304, puts it in place without fetching it again."""
     s.prefix.path(DEFAULT_DIR).mkdir(parents=True)
     # Paced over about a second each, so that the scanner is there in time.
     client = Answer("ok", s.client, rate=len(s.client))
@@ -141,17 +142,26 @@ def held_new_files_kept(s):
     s.forget_hand_off()
     hold(s, DEFAULT_DIR, "new-files-kept")
     newer = (s.e2e / "recording_updater.exe").read_bytes()
-    code, requests = s.launch(updater=Answer("ok", newer, rate=len(newer)))
+    code, requests = s.launch(updater=Answer("ok", newer, rate=len(newer), etag='"n1"'))
     s.check(code == 1 and s.prefix.read(UPDATER) == s.updater,
             f"exit code {code}, and updater.exe is the one kept before")
     s.check(HELD_FILE_WAIT_SECONDS <= s.run_seconds < HELD_FILE_WAIT_SECONDS + HELD_RUN_MARGIN_SECONDS,
             f"the run waited for the new file, within its bound: {s.run_seconds:.1f} s")
     s.expect_record(re.escape(f"updater.exe {s.url(UPDATER_PATH)} failed -5 write failed"),
-                    "exit 1")
+                    re.escape(f"updater.exe partial kept for the next run: {len(newer)} of "
+                              f"{len(newer)} bytes (held)"), "exit 1")
     left = [n for n in s.install_folder() if n not in ("orvinta.exe", "updater.exe")]
     _, pending = s.prefix.run("reg", ["query", PENDING_KEY, "/v", "PendingFileRenameOperations"])
-    s.check(len(left) == 1 and re.fullmatch(r"dl\w+\.tmp", left[0]) and left[0] in pending,
-            f"only the held temporary file is left, to go at the restart: {left}")
+    s.check(left == ["updater.exe.partial"] and "partial" not in pending,
+            f"only the whole new file is left, and not to go at the restart: {left}")
+    s.updater = newer
+    code, requests = s.launch(updater=Answer("ok", newer, etag='"n1"'))
+    s.check([status for _, status, _ in s.server.sent] == [304],
+            f"the kept body is asked for with its own ETag and not sent again: {s.server.sent}")
+    s.expect_installed_and_started(DEFAULT_DIR, code, requests, client_requested=False)
+    s.expect_record(kept(s, "updater.exe", UPDATER_PATH, newer), handed_off())
+    s.check(s.install_folder() == ["orvinta.exe", "updater.exe", "updater_started.txt"],
+            f"nothing else in the folder: {s.install_folder()}")
 
 
 def read_only_updater_replaced(s):
