@@ -2,8 +2,9 @@
 """Shows the launcher at work, with the record each run leaves, under Wine
 against a local download server that serves a sample client and updater: a
 first install, then a repeat run whose unchanged updater the server answers
-with 304 Not Modified; then a server that stops sending the updater, given up on by a build with a
-short window; then a signed build (HTTPS, pinned signer, updater floor 1.1):
+with 304 Not Modified; a new updater broken off and the network then gone,
+continued by the next run; then a server that stops sending the updater,
+given up on by a build with a short window; then a signed build (HTTPS, pinned signer, updater floor 1.1):
 the release check on the files it will be served, its refusal of an altered
 updater, a signed updater 1.2 taking over, and an older signed 1.1 left
 unkept while the 1.2 on disk is started.
@@ -62,6 +63,7 @@ def report(title, prefix, probe, served, code, server):
                          ("If-Range", if_range)) if value)
         whole = len(served.get(path, b""))
         sent = ("304 Not Modified: revalidated, 0 bytes" if revalidated else
+                "no answer: the connection dropped" if (status, size) == (200, 0) and whole else
                 f"{status}, {size} of {whole} bytes" +
                 (f", sha256 {short_hash(served[path])}" if size == whole else
                  ": the rest" if status == 206 else ", then no more"))
@@ -121,11 +123,13 @@ def main():
         exe = prefix.install_launcher(launcher)
         print(f"Launcher: {launcher.name}, {launcher.stat().st_size} bytes, run from "
               f"C:\\users\\{prefix.desktop().parent.name}\\Downloads")
-        def run(title, launcher_exe, served_now, tls=None, kind="ok", etag=None, breaks=()):
+        def run(title, launcher_exe, served_now, tls=None, kind="ok", etag=None, breaks=(),
+                then=()):
             # Forget the previous run's updater record.
             for record in prefix.drive_c.glob("Program Files (x86)/*/*/updater_started.txt"):
                 record.unlink()
-            with DownloadServer({path: Answer(kind, body, etag=etag, breaks=breaks)
+            # `then`: the answers to each later request for a path.
+            with DownloadServer({path: [Answer(kind, body, etag=etag, breaks=breaks), *then]
                                  for path, body in served_now.items()}, tls=tls) as server:
                 code, _ = progress(f"{title}: running the launcher under Wine",
                                    lambda: prefix.run(launcher_exe))
@@ -137,12 +141,14 @@ def main():
         run("Run 1: first install", exe, served, etag=etag)
         run("Run 2: repeat run, nothing changed on the server", exe, served, etag=etag)
 
-        # A new 2.25 MB updater whose connection is reset 700,000 bytes in:
-        # the next attempt asks for the rest under its ETag.
+        # A new 2.25 MB updater whose connection is reset 700,000 bytes in,
+        # and then the network is gone: the run keeps what came, and the next
+        # one asks only for the rest under its ETag.
         served = dict(served, **{"/client/tmp_updater.bin":
                                  updater + b"\0" * (2250000 - len(updater))})
-        run("Run 3: a new updater, its connection reset 700,000 bytes in", exe, served,
-            etag='"2250000"', breaks=[700000])
+        run("Run 3: a new updater, its connection reset 700,000 bytes in, then no network", exe,
+            served, etag='"2250000"', breaks=[700000], then=[Answer("drop")] * 2)
+        run("Run 3, again: the next run continues the updater", exe, served, etag='"2250000"')
 
         # A server that stops sending: the shipped build waits a minute
         # (DOWNLOAD_STALL_SECONDS=60) before it gives up, so this run uses the

@@ -46,6 +46,10 @@ def client_continued_next_run(s):
                        updater=GONE)
     s.check(code == 1, f"exit code {code} == 1")
     start = expect_partial(s, CLIENT, s.client)
+    record = s.prefix.last_run(s.probe) or []
+    print("  record: " + " | ".join(record))
+    s.check(f"orvinta.exe partial kept for the next run: {start} of {len(s.client)} bytes" in record,
+            "the record says what was kept for the next run")
     code, requests = s.launch(client=Answer("ok", s.client, etag='"p1"'))
     s.check(s.prefix.read(CLIENT) == s.client, "orvinta.exe is byte-identical")
     expect_continued(s, CLIENT_PATH, s.client, start)
