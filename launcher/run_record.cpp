@@ -118,10 +118,10 @@ NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
   };
   constexpr std::size_t kValueCount = sizeof(values) / sizeof(values[0]);
   if (result >= 0 && report != nullptr) {
-    const char* const kept[] = {
-        FileNameIn(file_path.c_str()), url, report->revalidated ? "revalidated %0" : "kept %0",
-        report->moved_aside ? " (the one in use moved aside)" : "",
-        report->continued_from > 0 ? " (continued from byte %=)" : ""};
+    const char* const kept[] = {FileNameIn(file_path.c_str()), url,
+                                report->revalidated ? "revalidated %0" : "kept %0",
+                                report->moved_aside ? " (the one in use moved aside)" : "",
+                                report->continued_from > 0 ? " (continued from byte %=)" : ""};
     return Fill("%s %s %p%p%p\r\n", values, kValueCount, kept);
   }
   const char* outcome = report == nullptr ? "retried -%0 " : "failed -%0 ";
@@ -168,8 +168,8 @@ NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
   NarrowString lines;
   if (report.put_back) lines = Fill("%s previous copy put back\r\n", nullptr, 0, name);
   if (report.partial_dropped != PartialDrop::kNone) {
-    lines = lines + ComposePartialDroppedLine(file_path, report.partial_dropped,
-                                              report.dropped_status);
+    lines =
+        lines + ComposePartialDroppedLine(file_path, report.partial_dropped, report.dropped_status);
   }
   for (std::int32_t at = 0; at < report.retried_count && at < kMostAttempts - 1; ++at) {
     const AttemptReport& retried = report.retried[at];

@@ -173,14 +173,15 @@ DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& ur
   if (partial->kept > 0 && FileSize(partial->temp_path) < partial->kept) partial->kept = 0;
   const bool resuming = partial->kept > 0;
   // A whole body an earlier run could not put in place goes by its own conditions.
-  const NarrowString headers =
-      resuming ? RangeRequest(*partial) : partial->whole ? report->conditions : conditions;
+  const NarrowString headers = resuming         ? RangeRequest(*partial)
+                               : partial->whole ? report->conditions
+                                                : conditions;
   bool outstanding = false;
   bool ended = false;
   report->end = DownloadEnd::kNoAnswer;
   DownloadResult result = kRequestFailed;
-  UniqueInternet request(OpenRequest(wininet, session.get(), url, headers, limits, transfer.get(),
-                                     &outstanding));
+  UniqueInternet request(
+      OpenRequest(wininet, session.get(), url, headers, limits, transfer.get(), &outstanding));
   if (request != nullptr) {
     report->end = DownloadEnd::kKept;
     result = ReceiveAnswer(wininet, request.get(), url, file_path, !resuming && !headers.empty(),

@@ -36,8 +36,8 @@ HINTERNET OpenDownloadSession(const WinInetApi& wininet, DWORD access_type,
 // flushed to disk, or a negative code; after a body broken off (a read
 // that failed, a body cut short, a stall, too slow) the bytes that arrived
 // stay for the next attempt when their answer gave an If-Range validator,
-// and are checkpointed for the next run when it also gave their length. Given up on (no answer in a window, a stall), it returns at
-// once and leaves its handles to WinINet, as DownloadToFile says.
+// and are checkpointed for the next run when it also gave their length. Given up on (no answer in a
+// window, a stall), it returns at once and leaves its handles to WinINet, as DownloadToFile says.
 DownloadResult AttemptDownload(const WinInetApi& wininet, const NarrowString& url,
                                const NarrowString& file_path, const DownloadConditions& conditions,
                                const DownloadLimits& limits, DWORD access_type,

@@ -116,8 +116,8 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
   UniqueKernelHandle file = OpenPartialAt(partial->temp_path, partial->kept);
   if (file == nullptr) return Ended(report, DownloadEnd::kTempFile, kFileOpenFailed);
   partial->checkpoint_tick = GetTickCount64();
-  const DownloadResult result = ReceiveBytes(wininet, request, file.get(), announced_length,
-                                             limits, transfer, partial, report, ended, outstanding);
+  const DownloadResult result = ReceiveBytes(wininet, request, file.get(), announced_length, limits,
+                                             transfer, partial, report, ended, outstanding);
   if (result >= 0) {
     // On disk before it replaces anything: a power cut then leaves the old
     // file or the new one, never a torn one.
@@ -135,4 +135,3 @@ DownloadResult ReceiveBody(const WinInetApi& wininet, HINTERNET request,
   if (partial->kept > partial->checkpoint) Checkpoint(file.get(), partial->kept, *report, partial);
   return result;
 }
-

@@ -114,7 +114,9 @@ bool PutBackPrevious(const NarrowString& file_path) {
   const NarrowString previous = file_path + kPreviousEnd;
   if (MoveOnDisk(previous.c_str(), file_path.c_str(), 0)) return true;
   // Not needed once a file is in place again.
-  if (GetFileAttributesA(file_path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(previous.c_str());
+  if (GetFileAttributesA(file_path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    DeleteFileA(previous.c_str());
+  }
   return false;
 }
 

@@ -24,8 +24,8 @@ ULONGLONG Ticks(const FILETIME& time) {
 bool ReadRecord(const NarrowString& target, StoredRecord* record, const char* texts[3]) {
   DWORD size = sizeof(*record) - 3;
   std::memset(record, 0, sizeof(*record));
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, kPartialsKey, FileNameIn(target.c_str()),
-                   RRF_RT_REG_BINARY, nullptr, record, &size) != ERROR_SUCCESS ||
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, kPartialsKey, FileNameIn(target.c_str()), RRF_RT_REG_BINARY,
+                   nullptr, record, &size) != ERROR_SUCCESS ||
       size < sizeof(PartialRecord)) {
     return false;
   }
@@ -135,8 +135,8 @@ void RecordCheckpoint(PartialBody* partial, std::uint32_t bytes, const BodyDiges
     size += length;
   }
   if (RegSetKeyValueA(HKEY_LOCAL_MACHINE, kPartialsKey, FileNameIn(partial->target->c_str()),
-                      REG_BINARY, &record, static_cast<DWORD>(sizeof(head) + size)) ==
-      ERROR_SUCCESS) {
+                      REG_BINARY, &record,
+                      static_cast<DWORD>(sizeof(head) + size)) == ERROR_SUCCESS) {
     partial->checkpoint = bytes;
     partial->checkpoint_tick = GetTickCount64();
   }

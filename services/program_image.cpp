@@ -50,10 +50,10 @@ std::uint64_t ProgramImageEnd(const unsigned char* head, std::uint32_t length) {
   // then each section's raw data (SizeOfRawData at +16, PointerToRawData at +20).
   const bool pe32_plus = Field(head, length, optional, 2) == 0x20B;
   const std::uint32_t security = optional + (pe32_plus ? 144 : 128);
-  std::uint32_t at = Field(head, length, optional + (pe32_plus ? 108 : 92), 4) > 4 &&
-                             security + 8 <= table
-                         ? security - 16
-                         : table;
+  std::uint32_t at =
+      Field(head, length, optional + (pe32_plus ? 108 : 92), 4) > 4 && security + 8 <= table
+          ? security - 16
+          : table;
   for (; at < table_end; at = at < table ? table : at + 40) {
     const std::uint64_t raw_end =
         std::uint64_t{Field(head, length, at + 20, 4)} + Field(head, length, at + 16, 4);

@@ -4,9 +4,9 @@
 
 bool StartSha256(Sha256* sha) {
   // A provider acquired before serves the new hash too.
-  return (sha->provider.get() != 0 || CryptAcquireContextA(sha->provider.receive(), nullptr,
-                                                           nullptr, PROV_RSA_AES,
-                                                           CRYPT_VERIFYCONTEXT)) &&
+  return (sha->provider.get() != 0 ||
+          CryptAcquireContextA(sha->provider.receive(), nullptr, nullptr, PROV_RSA_AES,
+                               CRYPT_VERIFYCONTEXT)) &&
          CryptCreateHash(sha->provider.get(), CALG_SHA_256, 0, 0, sha->hash.receive());
 }
 

@@ -73,8 +73,7 @@ TEST_F(DownloadTest, BodyCutShortOfItsLengthIsAFailedRead) {
       {"a program short of its sections", HttpAnswer(200, program.substr(0, 5000)).bytes, 10000},
       {"a chunked program cut after a whole chunk", kChunkedHead + Chunk(program.substr(0, 5000)),
        10000},
-      {"a program short of its section table", HttpAnswer(200, program.substr(0, 100)).bytes,
-       0x80},
+      {"a program short of its section table", HttpAnswer(200, program.substr(0, 100)).bytes, 0x80},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

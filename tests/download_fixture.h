@@ -39,7 +39,8 @@ inline std::string Body(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 131 + 7) % 251);
   if (size >= 0x58) {
-    body.replace(0, 2, "MZ").replace(0x3C, 28, std::string("\x40\0\0\0PE\0\0", 8) + std::string(20, '\0'));
+    body.replace(0, 2, "MZ")
+        .replace(0x3C, 28, std::string("\x40\0\0\0PE\0\0", 8) + std::string(20, '\0'));
   }
   return body;
 }
@@ -49,7 +50,7 @@ inline std::string Body(size_t size) {
 inline std::string ProgramOf(size_t size) {
   std::string program = Body(size);
   auto put = [&](size_t at, std::uint32_t value) { std::memcpy(&program[at], &value, 4); };
-  program[0x46] = 1;  // NumberOfSections.
+  program[0x46] = 1;                                        // NumberOfSections.
   put(0x58 + 16, static_cast<std::uint32_t>(size - 0x80));  // SizeOfRawData.
   put(0x58 + 20, 0x80);                                     // PointerToRawData.
   return program;

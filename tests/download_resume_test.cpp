@@ -19,8 +19,9 @@ const std::string kDate = "Tue, 08 Dec 2026 10:00:00 GMT";
 
 // The first 30000 bytes of `body` under `validators`, then a reset.
 ScriptedAnswer Broken(const std::string& body, const std::string& validators) {
-  const std::string sent = "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: " +
-                           std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, 30000);
+  const std::string sent = "HTTP/1.1 200 OK\r\n" + validators +
+                           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                           body.substr(0, 30000);
   return ScriptedAnswer(sent, true, {{sent.size(), 300}});
 }
 
@@ -184,19 +185,54 @@ TEST_F(DownloadTest, BodyBrokenOffIsContinuedByTheNextRun) {
   };
   const Row rows[] = {
       {"a strong ETag", etag, {}, {Rest(body, etag)}, true, body, PartialDrop::kNone},
-      {"a Last-Modified", "Last-Modified: " + kDate + "\r\n", {}, {Rest(body, "")}, true, body,
+      {"a Last-Modified",
+       "Last-Modified: " + kDate + "\r\n",
+       {},
+       {Rest(body, "")},
+       true,
+       body,
        PartialDrop::kNone},
-      {"changed in between: the new body whole", etag, {}, {HttpAnswer(200, other)}, true, other,
+      {"changed in between: the new body whole",
+       etag,
+       {},
+       {HttpAnswer(200, other)},
+       true,
+       other,
        PartialDrop::kNotContinued},
-      {"a 206 at another offset", etag, {}, {Rest(body, etag, 100), Rest(body, etag)}, true, body,
+      {"a 206 at another offset",
+       etag,
+       {},
+       {Rest(body, etag, 100), Rest(body, etag)},
+       true,
+       body,
        PartialDrop::kNotContinued},
-      {"a 206 of another total", etag, {}, {Rest(other, etag), Rest(other, etag)}, true, other,
+      {"a 206 of another total",
+       etag,
+       {},
+       {Rest(other, etag), Rest(other, etag)},
+       true,
+       other,
        PartialDrop::kNotContinued},
-      {"a 416", etag, {}, {HttpAnswer(416, ""), Rest(body, etag)}, true, body,
+      {"a 416",
+       etag,
+       {},
+       {HttpAnswer(416, ""), Rest(body, etag)},
+       true,
+       body,
        PartialDrop::kNotContinued},
-      {"kept bytes changed on disk", etag, flip_a_kept_byte, {Rest(body, etag)}, false, body,
+      {"kept bytes changed on disk",
+       etag,
+       flip_a_kept_byte,
+       {Rest(body, etag)},
+       false,
+       body,
        PartialDrop::kChanged},
-      {"no progress for a week", etag, age_by_eight_days, {Rest(body, etag)}, false, body,
+      {"no progress for a week",
+       etag,
+       age_by_eight_days,
+       {Rest(body, etag)},
+       false,
+       body,
        PartialDrop::kOld},
   };
   for (const Row& row : rows) {

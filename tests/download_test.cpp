@@ -262,8 +262,8 @@ TEST_F(DownloadTest, WholeBodyHeldPastTheWaitIsPlacedByTheNextRun) {
   std::thread holder([&] {
     HANDLE held = INVALID_HANDLE_VALUE;
     while (!done && held == INVALID_HANDLE_VALUE) {
-      held = CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
+      held = CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
       Sleep(1);
     }
     while (!done) Sleep(10);
@@ -276,8 +276,8 @@ TEST_F(DownloadTest, WholeBodyHeldPastTheWaitIsPlacedByTheNextRun) {
   EXPECT_EQ(report_.partial_kept, 5000u);
   EXPECT_EQ(report_.partial_length, 5000u);
   ExpectPreviousFileAlone("previous updater", {"updater.exe", "updater.exe.partial"});
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "If-None-Match: \"old\"\r\n",
-                           kTestLimits, &report_),
+  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "If-None-Match: \"old\"\r\n", kTestLimits,
+                           &report_),
             5000);
   EXPECT_FALSE(report_.revalidated);
   EXPECT_EQ(Text(report_.conditions), "If-None-Match: \"v1\"\r\n");

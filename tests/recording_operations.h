@@ -24,7 +24,8 @@ struct RecordingOperations {
   DownloadReport download_report;
   DownloadConditions kept_conditions;
   bool last_run_write_fails = false;
-  bool partial_left = false;  // DropPartialDownload finds something to drop.  // WriteRegistryString of LastRun returns false.
+  bool partial_left = false;  // DropPartialDownload finds something to drop.  //
+                              // WriteRegistryString of LastRun returns false.
   std::vector<std::string> calls;
 };
 

@@ -119,9 +119,9 @@ TEST(RunRecordTest, PartialsAndPutBackHaveLinesOfTheirOwn) {
     DownloadReport dropped = Ending(DownloadEnd::kKept);
     dropped.partial_dropped = row.why;
     dropped.dropped_status = 416;
-    EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, dropped, kLimits)),
-              std::string("updater.exe partial dropped: ") + row.words + "\r\n" + line +
-                  "kept 300\r\n");
+    EXPECT_EQ(
+        Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, dropped, kLimits)),
+        std::string("updater.exe partial dropped: ") + row.words + "\r\n" + line + "kept 300\r\n");
   }
   EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, put_back, kLimits)),
             "updater.exe previous copy put back\r\n" + line + "kept 300\r\n");
