@@ -158,11 +158,6 @@ TEST_F(DownloadTest, BodyBrokenOffIsContinuedByTheNextRun) {
   const std::string other = Body(61000).replace(100, 5, "other");
   const std::string etag = "ETag: \"v1\"\r\n";
   const std::string partial = target_ + ".partial";
-  auto flip_a_kept_byte = [&] {
-    std::string kept = ReadFileBytes(partial);
-    kept[20000] ^= 1;
-    WriteFileBytes(partial, kept);
-  };
   auto age_by_eight_days = [&] {
     RegistryValue value = ReadRegistryValue(HKEY_LOCAL_MACHINE, kPartialsKey, "updater.exe");
     ASSERT_GE(value.bytes.size(), sizeof(PartialRecord));
@@ -185,20 +180,6 @@ TEST_F(DownloadTest, BodyBrokenOffIsContinuedByTheNextRun) {
   };
   const Row rows[] = {
       {"a strong ETag", etag, {}, {Rest(body, etag)}, true, body, PartialDrop::kNone},
-      {"a Last-Modified",
-       "Last-Modified: " + kDate + "\r\n",
-       {},
-       {Rest(body, "")},
-       true,
-       body,
-       PartialDrop::kNone},
-      {"changed in between: the new body whole",
-       etag,
-       {},
-       {HttpAnswer(200, other)},
-       true,
-       other,
-       PartialDrop::kNotContinued},
       {"a 206 at another offset",
        etag,
        {},
@@ -220,13 +201,6 @@ TEST_F(DownloadTest, BodyBrokenOffIsContinuedByTheNextRun) {
        true,
        body,
        PartialDrop::kNotContinued},
-      {"kept bytes changed on disk",
-       etag,
-       flip_a_kept_byte,
-       {Rest(body, etag)},
-       false,
-       body,
-       PartialDrop::kChanged},
       {"no progress for a week",
        etag,
        age_by_eight_days,
