@@ -2,21 +2,23 @@
 
 #include "launcher/service_operations.h"
 
-// The two download URLs, the publisher's signer pins, the updater's
-// version floor and the download limits, complete at compile time so that
-// nothing at run time can point the launcher at another server, signer or
-// older updater, or make it wait longer. The build sets them.
-#if !defined(ORVINTA_DOWNLOAD_SCHEME) || !defined(ORVINTA_DOWNLOAD_HOST) ||   \
+// Each download's URL on every host, the signer pins, the updater's version
+// floor and the download limits, complete at compile time so that nothing at
+// run time can point the launcher at another server, signer or older updater,
+// or make it wait longer. The build sets them.
+#if !defined(ORVINTA_CLIENT_URLS) || !defined(ORVINTA_UPDATER_URLS) ||        \
     !defined(ORVINTA_SIGNER_PINS) || !defined(ORVINTA_UPDATER_MIN_VERSION) || \
     !defined(ORVINTA_DOWNLOAD_LIMITS) || !defined(ORVINTA_LAUNCHER_VERSION)
 #error \
-    "ORVINTA_DOWNLOAD_SCHEME (\"http\" or \"https\"), ORVINTA_DOWNLOAD_HOST, ORVINTA_SIGNER_PINS, ORVINTA_UPDATER_MIN_VERSION (four numbers) and ORVINTA_DOWNLOAD_LIMITS (seconds,rate,bytes) and ORVINTA_LAUNCHER_VERSION (\"a.b.c.d\") must be set"
+    "ORVINTA_CLIENT_URLS and ORVINTA_UPDATER_URLS (one literal a host, the primary first), ORVINTA_SIGNER_PINS, ORVINTA_UPDATER_MIN_VERSION (four numbers), ORVINTA_DOWNLOAD_LIMITS (seconds,rate,bytes) and ORVINTA_LAUNCHER_VERSION (\"a.b.c.d\") must be set"
 #endif
 
-inline constexpr char kClientUrl[] =
-    ORVINTA_DOWNLOAD_SCHEME "://" ORVINTA_DOWNLOAD_HOST "/client/orvinta.exe";
-inline constexpr char kUpdaterUrl[] =
-    ORVINTA_DOWNLOAD_SCHEME "://" ORVINTA_DOWNLOAD_HOST "/client/tmp_updater.bin";
+// The client's and the updater's URL on each host, in the order a run
+// starts with: the primary, then up to two more hosts.
+inline constexpr const char* kClientUrls[] = {ORVINTA_CLIENT_URLS};
+inline constexpr const char* kUpdaterUrls[] = {ORVINTA_UPDATER_URLS};
+constexpr int kHostCount = sizeof(kClientUrls) / sizeof(kClientUrls[0]);
+static_assert(kHostCount <= 3 && sizeof(kUpdaterUrls) == sizeof(kClientUrls));
 
 // The SHA-256 pins of the keys whose signatures a download must carry, 64
 // lowercase hex digits each, back to back; empty: no signature check.

@@ -1,5 +1,8 @@
 #include "launcher/run.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "launcher/download_urls.h"
 #include "launcher/install_layout.h"
 #include "launcher/process_calls.h"
@@ -11,29 +14,52 @@ namespace {
 // An updater smaller than this is an error page or a broken transfer.
 constexpr DownloadResult kSmallestUpdater = 1000;
 
-// Downloads `url` to `file_path`, asking the server to answer 304 when the
-// file there is still the one it sent last. A build with signer pins keeps
-// only the publisher's current program of that name, at `min_version` or
-// above; chosen at compile time, so that a build without pins carries no
-// signature check at all. Adds what it did to `*record`.
-DownloadResult Download(const char* url, const NarrowString& file_path,
-                        [[maybe_unused]] FileVersion min_version, NarrowString* record) {
+// Whether a download that ended in `result` may succeed on another host:
+// this host failed it (no connection, no answer, a stall, a body cut short,
+// a 4xx or 5xx, a body that is no program, a signed build's refusal of what
+// it served), not this PC (no session, a file not written or moved), and no
+// rule held the file back (an older signed program is no failure).
+bool AnotherHostMayServe(DownloadResult result) {
+  return result == kRequestFailed || result == kReadFailed || result == kSignatureRefused ||
+         result == kWrongProgram || result == kNotAProgram;
+}
+
+// Downloads `urls[order[0]]` to `file_path`, asking the server to answer
+// 304 when the file there is still the one it sent last, and then the same
+// file from each next host in `order` while another host may serve it. A
+// build with signer pins keeps only the publisher's current program of that
+// name, at `min_version` or above; chosen at compile time, so that a build
+// without pins carries no signature check at all. The hosts that failed go
+// last in `order`, for the run's other download. Adds what it did to
+// `*record`.
+DownloadResult Download(const char* const* urls, const NarrowString& file_path,
+                        [[maybe_unused]] FileVersion min_version, std::int8_t* order,
+                        NarrowString* record) {
   const DownloadConditions conditions = ReadKeptConditions(file_path);
   DownloadReport report;
   DownloadResult result;
-  if constexpr (kSignerPins[0] == '\0') {
-    result = DownloadToFile(url, file_path, conditions, kDownloadLimits, &report);
-  } else {
-    result = DownloadReleaseToFile(url, file_path, conditions, kSignerPins, min_version,
-                                   kDownloadLimits, &report);
+  int asked = 0;
+  for (;; ++asked) {
+    const char* url = urls[order[asked]];
+    if constexpr (kSignerPins[0] == '\0') {
+      result = DownloadToFile(url, file_path, conditions, kDownloadLimits, &report);
+    } else {
+      result = DownloadReleaseToFile(url, file_path, conditions, kSignerPins, min_version,
+                                     kDownloadLimits, &report);
+    }
+    const bool next_host = asked + 1 < kHostCount && AnotherHostMayServe(result);
+    *record =
+        *record + ComposeDownloadLine(file_path, url, result, report, kDownloadLimits, next_host);
+    if (!next_host) break;
   }
+  const int failed = asked + (AnotherHostMayServe(result) ? 1 : 0);
+  std::rotate(order, order + failed, order + kHostCount);
   // Conditions belong to the bytes they came with: a new body's replace what
   // was kept, while a revalidated file, a refused or failed download and an
-  // older one not kept leave it as it was.
+  // older one not kept leave it as it was. Every host serves the same bytes.
   if (result >= 0 && !report.revalidated) {
     KeepConditions(file_path, report.conditions, report.digest);
   }
-  *record = *record + ComposeDownloadLine(file_path, url, result, report, kDownloadLimits);
   return result;
 }
 
@@ -49,8 +75,9 @@ void RecordRun(const NarrowString& lines, const NarrowString& last_line) {
 
 // Installs the client into a directory chosen from the shell folders and
 // returns that directory. Without COM, returns the default directory and
-// installs nothing. Adds what it did to `*record`.
-NarrowString InstallClient(NarrowString* record) {
+// installs nothing. Downloads from the hosts in `order` (see Download).
+// Adds what it did to `*record`.
+NarrowString InstallClient(std::int8_t* order, NarrowString* record) {
   if (!InitializeCom()) return kDefaultInstallDir;
   NarrowString desktop_folder = GetKnownFolderPath(FOLDERID_Desktop);
   NarrowString program_files_folder = GetKnownFolderPath(FOLDERID_ProgramFilesX86);
@@ -60,7 +87,7 @@ NarrowString InstallClient(NarrowString* record) {
   CreateDirectoryChain(install_dir);
   // The client's result changes nothing: even a failed download gets its
   // shortcut, and the run goes on to the updater.
-  Download(kClientUrl, client_exe_path, kAnyVersion, record);
+  Download(kClientUrls, client_exe_path, kAnyVersion, order, record);
   CreateDesktopShortcut(client_exe_path, shortcut_path);
   PauseRun(1000);
   UninitializeCom();
@@ -74,9 +101,12 @@ int RunLauncher() {
   // and this one changes nothing, not even the record.
   if (TakeLaunchLock() == LaunchLock::kHeld) return 1;
   NarrowString record = ComposeRunHeading(CurrentUtcTime(), ProgramPath(), kLauncherVersion);
+  // Every run starts at the primary host.
+  std::int8_t order[kHostCount];
+  for (int host = 0; host < kHostCount; ++host) order[host] = static_cast<std::int8_t>(host);
   NarrowString install_dir = ReadInstallPath();
   if (install_dir.empty()) {
-    install_dir = InstallClient(&record);
+    install_dir = InstallClient(order, &record);
   } else if (const NarrowString client = ComposeClientExePath(install_dir);
              DropPartialDownload(client)) {
     // Only a first install downloads the client: what one left of it would
@@ -86,7 +116,7 @@ int RunLauncher() {
 
   NarrowString updater_path = ComposeUpdaterPath(install_dir);
   CreateDirectoryChain(install_dir);
-  DownloadResult updater = Download(kUpdaterUrl, updater_path, kUpdaterMinVersion, &record);
+  DownloadResult updater = Download(kUpdaterUrls, updater_path, kUpdaterMinVersion, order, &record);
   // A signed updater older than the verified one on disk is not kept, and
   // that is no failure: the one on disk is newer (it may have updated
   // itself), and it is what the URL protocol starts anyway.

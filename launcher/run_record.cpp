@@ -14,7 +14,7 @@ namespace {
 // i686 then needs no 64-bit division routine.
 NarrowString Fill(const char* pattern, const std::uint32_t* values, std::size_t value_count,
                   const char* const* texts = nullptr) {
-  char filled[kLastRunCapacity];
+  char filled[kLineCapacity];
   std::size_t length = 0;
   const char* resume = nullptr;  // Where the outer pattern goes on after a "%p".
   for (const char* at = pattern; length + 12 < sizeof(filled); ++at) {
@@ -93,12 +93,14 @@ const char* EndWords(DownloadEnd end) {
 }
 
 // "<file name> <url> <outcome>\r\n" for one attempt that gave `result` and
-// `seen`, or the last one when `report` is the whole download's (a retried
-// attempt's line says so instead, and never what a Retry-After asked for:
-// it was waited for).
+// `seen`, or the last one when `report` is the whole download's. An attempt
+// `followed` by another, on this host or the next, says "retried" instead,
+// and never what a Retry-After asked for: it was waited for, or the next
+// host was asked.
 NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
                                 DownloadResult result, const AttemptReport& seen,
-                                const DownloadReport* report, const DownloadLimits& limits) {
+                                const DownloadReport* report, const DownloadLimits& limits,
+                                bool followed) {
   const FileVersion version = report != nullptr ? report->version : 0;
   const std::uint32_t values[] = {
       static_cast<std::uint32_t>(result < 0 ? -result : result),
@@ -124,19 +126,19 @@ NarrowString ComposeAttemptLine(const NarrowString& file_path, const char* url,
                                 report->continued_from > 0 ? " (continued from byte %=)" : ""};
     return Fill("%s %s %p%p%p\r\n", values, kValueCount, kept);
   }
-  const char* outcome = report == nullptr ? "retried -%0 " : "failed -%0 ";
+  const char* outcome = followed ? "retried -%0 " : "failed -%0 ";
   if (result == kInstalledIsNewer) {
     outcome = "older %1";
-  } else if (result == kSignatureRefused || result == kWrongProgram || result == kNotAProgram) {
+  } else if (!followed &&
+             (result == kSignatureRefused || result == kWrongProgram || result == kNotAProgram)) {
     outcome = "refused -%0 ";
   }
   const char* words = result >= 0 || result == kInstalledIsNewer ? "" : EndWords(seen.end);
   const char* const texts[] = {FileNameIn(file_path.c_str()), url, outcome, words,
                                report != nullptr ? report->name.c_str() : ""};
   // '<' follows ';': value 12.
-  return Fill(report != nullptr && result < 0 && seen.retry_after >= 0
-                  ? "%s %s %p%p (retry after %< s)\r\n"
-                  : "%s %s %p%p\r\n",
+  return Fill(!followed && result < 0 && seen.retry_after >= 0 ? "%s %s %p%p (retry after %< s)\r\n"
+                                                               : "%s %s %p%p\r\n",
               values, kValueCount, texts);
 }
 
@@ -163,7 +165,7 @@ NarrowString ComposePartialDroppedLine(const NarrowString& file_path, PartialDro
 
 NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
                                  DownloadResult result, const DownloadReport& report,
-                                 const DownloadLimits& limits) {
+                                 const DownloadLimits& limits, bool another_host_follows) {
   const char* const name[] = {FileNameIn(file_path.c_str())};
   NarrowString lines;
   if (report.put_back) lines = Fill("%s previous copy put back\r\n", nullptr, 0, name);
@@ -173,9 +175,11 @@ NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
   }
   for (std::int32_t at = 0; at < report.retried_count && at < kMostAttempts - 1; ++at) {
     const AttemptReport& retried = report.retried[at];
-    lines = lines + ComposeAttemptLine(file_path, url, retried.result, retried, nullptr, limits);
+    lines =
+        lines + ComposeAttemptLine(file_path, url, retried.result, retried, nullptr, limits, true);
   }
-  lines = lines + ComposeAttemptLine(file_path, url, result, report, &report, limits);
+  lines = lines +
+          ComposeAttemptLine(file_path, url, result, report, &report, limits, another_host_follows);
   if (report.partial_kept == 0) return lines;
   const std::uint32_t sizes[] = {report.partial_kept, report.partial_length};
   return lines + Fill(report.partial_kept == report.partial_length

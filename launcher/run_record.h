@@ -11,8 +11,12 @@
 // what a support desk or the publisher's updater reads when the launcher did
 // not hand off. ASCII words, paths and URLs as they are, lines ending in CRLF.
 
-// The largest record, its terminating NUL included.
-constexpr std::int32_t kLastRunCapacity = 2048;
+// The largest record, its terminating NUL included: room for two downloads
+// of three attempts on each of three hosts, so that the line of the host
+// that served is never the one cut.
+constexpr std::int32_t kLastRunCapacity = 8192;
+// The longest line (a URL holds at most a 255-byte host).
+constexpr std::int32_t kLineCapacity = 1024;
 
 // "<UTC time as 2026-12-09T17:20:46Z> <program file name> <version>\r\n".
 NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& program_path,
@@ -30,10 +34,12 @@ NarrowString ComposeRunHeading(const SYSTEMTIME& utc, const NarrowString& progra
 // when one was, and a "retried <code> <what was seen>" line for each attempt
 // that was followed by another; after it, "<file name> partial kept for
 // the next run: <n> of <m> bytes" (with " (held)" for a whole body that
-// could not be put in place) when bytes outlive the run.
+// could not be put in place) when bytes outlive the run. When
+// `another_host_follows`, the download's own line is a "retried" one too:
+// the next host's lines follow it.
 NarrowString ComposeDownloadLine(const NarrowString& file_path, const char* url,
                                  DownloadResult result, const DownloadReport& report,
-                                 const DownloadLimits& limits);
+                                 const DownloadLimits& limits, bool another_host_follows = false);
 
 // "<file name> partial dropped: <why>\r\n": what a run left of a download
 // to `file_path` for the next was dropped; `status` is the answer that did

@@ -36,6 +36,16 @@ for version in 1.2.3.4.5 1.65536 1..2 1.2. v1.2 -1 099999; do
   expect refuse "1 to 4 numbers from 0 to 65535" "-DSIGNER_KEY_SHA256=$pin" \
     "-DUPDATER_MIN_VERSION=$version"
 done
+expect accept "asked in turn: a.example, then b.example:8080, then [::1]" -DDOWNLOAD_HOST=a.example \
+  "-DDOWNLOAD_FALLBACK_HOSTS=b.example:8080,[::1]"
+for hosts in "b.example,,c.example" ",b.example" "b.example,"; do
+  expect refuse "has an empty entry" -DDOWNLOAD_HOST=a.example "-DDOWNLOAD_FALLBACK_HOSTS=$hosts"
+done
+for hosts in "A.example" "b.example,B.EXAMPLE"; do
+  expect refuse "or another entry again" -DDOWNLOAD_HOST=a.example "-DDOWNLOAD_FALLBACK_HOSTS=$hosts"
+done
+expect refuse "names more than two hosts" "-DDOWNLOAD_FALLBACK_HOSTS=b,c,d"
+expect refuse "is not a host name with an optional :port" "-DDOWNLOAD_FALLBACK_HOSTS=b/x"
 expect accept "Build files have been written" -DLAUNCHER_VERSION=2.10.0.7
 expect refuse "LAUNCHER_VERSION '2.1.0.0.1' must be 1 to 4 numbers" -DLAUNCHER_VERSION=2.1.0.0.1
 expect accept "Build files have been written" -DDOWNLOAD_STALL_SECONDS=3600 -DDOWNLOAD_MIN_RATE=1 \

@@ -82,6 +82,8 @@ DownloadResult RecordDownload(const std::string& operation, const NarrowString& 
                            " s at " + std::to_string(limits.min_rate) + " B/s up to " +
                            std::to_string(limits.max_bytes) + " bytes" + floor);
   *report = recorded.download_report;
+  const auto scripted = recorded.by_url.find(Text(url));
+  if (scripted != recorded.by_url.end()) return scripted->second;
   bool updater = Text(url).find("/client/tmp_updater.bin") != std::string::npos;
   return updater ? recorded.updater_download : recorded.client_download;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,10 @@ struct RecordingOperations {
   // What both downloads report, and what ReadKeptConditions returns.
   DownloadReport download_report;
   DownloadConditions kept_conditions;
-  bool last_run_write_fails = false;
-  bool partial_left = false;  // DropPartialDownload finds something to drop.  //
-                              // WriteRegistryString of LastRun returns false.
+  bool last_run_write_fails = false;  // WriteRegistryString of LastRun returns false.
+  bool partial_left = false;          // DropPartialDownload finds something to drop.
+  // Results by URL, before client_download and updater_download.
+  std::map<std::string, DownloadResult> by_url;
   std::vector<std::string> calls;
 };
 

@@ -13,6 +13,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import endpoints  # noqa: E402
+import fallback_scenarios  # noqa: E402
 import hand_off_scenarios  # noqa: E402
 import image_scenarios  # noqa: E402
 import install_scenarios  # noqa: E402
@@ -24,7 +25,7 @@ from scenario import Scenario  # noqa: E402
 
 SCENARIOS = {}
 for module in (install_scenarios, hand_off_scenarios, network_scenarios, partial_scenarios,
-               proxy_scenarios, signed_scenarios, image_scenarios):
+               fallback_scenarios, proxy_scenarios, signed_scenarios, image_scenarios):
     assert not SCENARIOS.keys() & module.SCENARIOS.keys(), module.__name__
     SCENARIOS.update(module.SCENARIOS)
 

@@ -10,6 +10,11 @@ PORT = 28613
 TLS_PORT = 28614
 
 
+# The second host of the fallback scenarios' launchers (first group only):
+# 127.0.0.1:28617, and for the signed build localhost:28618.
+FALLBACK_PORT = 28617
+FALLBACK_TLS_PORT = 28618
+
 # The name the proxy scenarios' launchers are built for: only the tests'
 # proxy resolves it (to the loopback), so a direct connection cannot.
 PROXIED_HOST = "downloads.orvinta.test"

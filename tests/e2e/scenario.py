@@ -25,7 +25,8 @@ class Scenario:
     Scenarios named signed_* run the publisher's build (HTTPS to localhost,
     the pinned test key) against a TLS server serving files that key signed.
     Those named *proxied_* run launchers built for endpoints.PROXIED_HOST,
-    which only the tests' proxy resolves.
+    which only the tests' proxy resolves; those named *fallback_* launchers
+    with a second host at endpoints.FALLBACK_PORT (FALLBACK_TLS_PORT).
     """
 
     def __init__(self, args, name):
@@ -36,6 +37,8 @@ class Scenario:
         self.host = endpoints.PROXIED_HOST if "proxied_" in name else None
         if self.host:
             group = "Proxied"
+        if "fallback_" in name:
+            group = "Fallback"
         self.probe = e2e / "registry_probe.exe"
         self.unsigned_client = (e2e / "sample_client.exe").read_bytes()
         if name.startswith("signed_"):
