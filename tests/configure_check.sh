@@ -42,10 +42,11 @@ for hosts in "b.example,,c.example" ",b.example" "b.example,"; do
   expect refuse "has an empty entry" -DDOWNLOAD_HOST=a.example "-DDOWNLOAD_FALLBACK_HOSTS=$hosts"
 done
 for hosts in "A.example" "b.example,B.EXAMPLE"; do
-  expect refuse "or another entry again" -DDOWNLOAD_HOST=a.example "-DDOWNLOAD_FALLBACK_HOSTS=$hosts"
+  expect refuse "is the primary or a duplicate" -DDOWNLOAD_HOST=a.example \
+    "-DDOWNLOAD_FALLBACK_HOSTS=$hosts"
 done
 expect refuse "names more than two hosts" "-DDOWNLOAD_FALLBACK_HOSTS=b,c,d"
-expect refuse "is not a host name with an optional :port" "-DDOWNLOAD_FALLBACK_HOSTS=b/x"
+expect refuse "is not host[:port]" "-DDOWNLOAD_FALLBACK_HOSTS=b/x"
 expect accept "Build files have been written" -DLAUNCHER_VERSION=2.10.0.7
 expect refuse "LAUNCHER_VERSION '2.1.0.0.1' must be 1 to 4 numbers" -DLAUNCHER_VERSION=2.1.0.0.1
 expect accept "Build files have been written" -DDOWNLOAD_STALL_SECONDS=3600 -DDOWNLOAD_MIN_RATE=1 \
