@@ -64,9 +64,10 @@ DownloadResult Download(const char* const* urls, const NarrowString& file_path,
 }
 
 // Stores the record of this run, `lines` and then `last_line` (each ending
-// in CRLF), as LastRun under the product key: the one thing a run that does
-// not hand off leaves in the registry. Its results are ignored: a record that
-// cannot be written changes nothing.
+// in CRLF), as LastRun under the product key: besides a body kept for the
+// next run, the one thing a run that does not hand off leaves in the
+// registry. Its results are ignored: a record that cannot be written changes
+// nothing.
 void RecordRun(const NarrowString& lines, const NarrowString& last_line) {
   CreateRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
   WriteRegistryString(HKEY_LOCAL_MACHINE, kProductKey, kLastRunValueName,
