@@ -195,8 +195,9 @@ TEST_F(DownloadTest, BytesAreFlushedBeforeTheyAreCountedOrPlaced) {
   const std::string etag = "ETag: \"v1\"\r\n";
   const std::string head =
       "HTTP/1.1 200 OK\r\n" + etag + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-  // 2.5 MB in 256 KiB pieces a quarter of a second apart, then a reset.
-  ScriptedAnswer broken = Paced(head + body.substr(0, 2500000), 256 * 1024, 0, 250);
+  // 2.5 MB in 256 KiB pieces 0.4 s apart, then a reset: at least two
+  // checkpoints a second and a megabyte apart come before it.
+  ScriptedAnswer broken = Paced(head + body.substr(0, 2500000), 256 * 1024, 0, 400);
   broken.reset = true;
   ScriptedAnswer rest("");
   rest.whole = body;
@@ -254,7 +255,9 @@ TEST_F(DownloadTest, WholeBodyHeldPastTheWaitIsPlacedByTheNextRun) {
   const std::string body = Body(5000);
   const std::string partial = target_ + ".partial";
   ScriptedHttpServer server(
-      {ScriptedAnswer("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 5000\r\n\r\n" + body),
+      // Paced over half a second, so that the holder is there in time.
+      {Paced("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 5000\r\n\r\n" + body, 1000, 100,
+             100),
        ScriptedAnswer("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n")});
   const std::string url = server.Url("/client/tmp_updater.bin");
   PlacePreviousFile();
