@@ -12,14 +12,11 @@ constexpr DWORD kSha256Size = sizeof(BodyDigest::bytes);
 constexpr DWORD kLargestRecord = kSha256Size + 1200;
 
 // The SHA-256 of the bytes of the file at `path`; unknown when the file
-// cannot be read or hashed. A frame of its own, apart from the record's.
-[[gnu::noinline]] BodyDigest FingerprintFile(const NarrowString& path) {
+// cannot be read or hashed.
+BodyDigest FingerprintFile(const NarrowString& path) {
   BodyDigest digest;
   Sha256 sha;
-  BYTE buffer[2048];  // Every frame stays well below a page: no stack probes.
-  if (StartSha256(&sha) && AddFileToSha256(&sha, path, buffer, sizeof(buffer))) {
-    FinishSha256(&sha, &digest);
-  }
+  if (StartSha256(&sha) && AddFileToSha256(&sha, path)) FinishSha256(&sha, &digest);
   return digest;
 }
 

@@ -1,7 +1,5 @@
 #include "services/sha256.h"
 
-#include <cstdio>
-
 bool StartSha256(Sha256* sha) {
   // A provider acquired before serves the new hash too.
   return (sha->provider.get() != 0 ||
@@ -12,17 +10,6 @@ bool StartSha256(Sha256* sha) {
 
 bool AddToSha256(Sha256* sha, const void* bytes, DWORD size) {
   return CryptHashData(sha->hash.get(), static_cast<const BYTE*>(bytes), size, 0) != FALSE;
-}
-
-bool AddFileToSha256(Sha256* sha, const NarrowString& path, void* buffer, DWORD size) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (file == nullptr) return false;
-  size_t count;
-  do {
-    count = std::fread(buffer, 1, size, file.get());
-    if (!AddToSha256(sha, buffer, static_cast<DWORD>(count))) return false;
-  } while (count == size);
-  return std::ferror(file.get()) == 0;
 }
 
 bool AddFileBytesToSha256(Sha256* sha, HANDLE file, DWORD count) {
@@ -38,6 +25,17 @@ bool AddFileBytesToSha256(Sha256* sha, HANDLE file, DWORD count) {
   }
   if (buffer != nullptr) HeapFree(GetProcessHeap(), 0, buffer);
   return hashed;
+}
+
+bool AddFileToSha256(Sha256* sha, const NarrowString& path) {
+  HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  UniqueKernelHandle file(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+  LARGE_INTEGER size;
+  // A kept file is at most kLargestDownload bytes.
+  return file != nullptr && GetFileSizeEx(file.get(), &size) && size.QuadPart <= kLargestDownload &&
+         AddFileBytesToSha256(sha, file.get(), static_cast<DWORD>(size.QuadPart));
 }
 
 void FinishSha256(Sha256* sha, BodyDigest* digest) {

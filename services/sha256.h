@@ -19,9 +19,9 @@ bool StartSha256(Sha256* sha);
 // Adds `size` bytes at `bytes`; false when hashing failed.
 bool AddToSha256(Sha256* sha, const void* bytes, DWORD size);
 
-// Adds every byte of the file at `path`, read `size` bytes at a time through
-// `buffer`; false when it cannot be read to its end or hashed.
-bool AddFileToSha256(Sha256* sha, const NarrowString& path, void* buffer, DWORD size);
+// Adds every byte of the file at `path`; false when it cannot be read to
+// its end or hashed.
+bool AddFileToSha256(Sha256* sha, const NarrowString& path);
 
 // Adds the first `count` bytes of `file`, read through a buffer of its own;
 // false when fewer can be read or hashing failed.

@@ -2,10 +2,8 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "services/file_in_place.h"
@@ -246,50 +244,6 @@ TEST_F(DownloadTest, GoodCopyIsNeverLostWhenItCannotBePutBack) {
             kRequestFailed);
   EXPECT_TRUE(report_.put_back);
   ExpectPreviousFileAlone();
-}
-
-// A new file held past the wait (a scanner) stays whole for the next run,
-// which asks for it with its own validators, not the target's, and on a
-// 304 puts it in place without fetching it again.
-TEST_F(DownloadTest, WholeBodyHeldPastTheWaitIsPlacedByTheNextRun) {
-  const std::string body = Body(5000);
-  const std::string partial = target_ + ".partial";
-  ScriptedHttpServer server(
-      // Paced over half a second, so that the holder is there in time.
-      {Paced("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 5000\r\n\r\n" + body, 1000, 100,
-             100),
-       ScriptedAnswer("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n")});
-  const std::string url = server.Url("/client/tmp_updater.bin");
-  PlacePreviousFile();
-  std::atomic<bool> done{false};
-  std::thread holder([&] {
-    HANDLE held = INVALID_HANDLE_VALUE;
-    while (!done && held == INVALID_HANDLE_VALUE) {
-      held = CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-      Sleep(1);
-    }
-    while (!done) Sleep(10);
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-  });
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), {}, kTestLimits, &report_),
-            kFileWriteFailed);
-  done = true;
-  holder.join();
-  EXPECT_EQ(report_.partial_kept, 5000u);
-  EXPECT_EQ(report_.partial_length, 5000u);
-  ExpectPreviousFileAlone("previous updater", {"updater.exe", "updater.exe.partial"});
-  EXPECT_EQ(DownloadToFile(url.c_str(), target_.c_str(), "If-None-Match: \"old\"\r\n", kTestLimits,
-                           &report_),
-            5000);
-  EXPECT_FALSE(report_.revalidated);
-  EXPECT_EQ(Text(report_.conditions), "If-None-Match: \"v1\"\r\n");
-  EXPECT_TRUE(IsDigestOf(report_.digest, body));
-  EXPECT_TRUE(ReadFileBytes(target_) == body);
-  EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"updater.exe"});
-  const std::vector<std::string> heads = server.Requests();
-  ASSERT_EQ(heads.size(), 2u);
-  EXPECT_NE(heads[1].find("\r\nIf-None-Match: \"v1\"\r\n"), std::string::npos) << heads[1];
 }
 
 }  // namespace

@@ -47,10 +47,17 @@ TEST(RunFallbackTest, OnlyAFailureAnotherHostMayNotMeetMovesOn) {
     recorded = RecordingOperations();
     recorded.install_path = "D:\\Games\\ORVINTA";
     recorded.by_url[kHosts[0] + kUpdater] = result;
+    recorded.kept_conditions = "If-None-Match: \"v1\"\r\n";
     RunLauncher();
     std::vector<std::string> expected = {kHosts[0] + kUpdater};
     if (moves_on) expected.push_back(kHosts[1] + kUpdater);
     EXPECT_EQ(Asked(), expected);
+    // The kept validators go to every host: all serve the same bytes.
+    for (const std::string& call : recorded.calls) {
+      if (call.rfind("DownloadToFile ", 0) == 0) {
+        EXPECT_NE(call.find(" if If-None-Match: \"v1\"|"), std::string::npos) << call;
+      }
+    }
   }
 }
 

@@ -51,12 +51,33 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
   continued.continued_from = 5000000;
   DownloadReport continued_aside = continued;
   continued_aside.moved_aside = true;
+  // What a run found or left beside the file: lines of its own before the
+  // download's (a good copy put back, a partial dropped) and after it.
+  DownloadReport put_back = Ending(DownloadEnd::kKept);
+  put_back.put_back = true;
+  DownloadReport dropped = Ending(DownloadEnd::kKept);
+  dropped.partial_dropped = PartialDrop::kNotContinued;
+  dropped.dropped_status = 416;
+  DownloadReport broken = reset;
+  broken.received = broken.partial_kept = 5000;
+  broken.partial_length = 12000;
+  DownloadReport held = Ending(DownloadEnd::kWriteFailed);
+  held.partial_kept = held.partial_length = 12000;
   struct Row {
     DownloadResult result;
     DownloadReport report;
     const char* outcome;
+    const char* before = "";
   };
   const Row rows[] = {
+      {300, put_back, "kept 300", "updater.exe previous copy put back\r\n"},
+      {300, dropped, "kept 300", "updater.exe partial dropped: HTTP 416\r\n"},
+      {kReadFailed, broken,
+       "failed -4 read failed after 5000 bytes\r\n"
+       "updater.exe partial kept for the next run: 5000 of 12000 bytes"},
+      {kFileWriteFailed, held,
+       "failed -5 write failed\r\n"
+       "updater.exe partial kept for the next run: 12000 of 12000 bytes (held)"},
       {681234, Ending(DownloadEnd::kKept), "kept 681234"},
       {12000000, continued, "kept 12000000 (continued from byte 5000000)"},
       {12000000, continued_aside,
@@ -90,49 +111,17 @@ TEST(RunRecordTest, EachOutcomeSaysWhatTheDownloadSaw) {
     SCOPED_TRACE(row.outcome);
     EXPECT_EQ(Text(ComposeDownloadLine("C:\\Program Files (x86)\\Z\\updater.exe", kUrl, row.result,
                                        row.report, kLimits)),
-              std::string("updater.exe ") + kUrl + " " + row.outcome + "\r\n");
+              row.before + std::string("updater.exe ") + kUrl + " " + row.outcome + "\r\n");
   }
-}
-
-// What a run found or left beside the file has lines of its own: a good
-// copy put back and a partial dropped before the download's lines, the
-// bytes kept for the next run after them.
-TEST(RunRecordTest, PartialsAndPutBackHaveLinesOfTheirOwn) {
-  const std::string line = std::string("updater.exe ") + kUrl + " ";
-  DownloadReport put_back = Ending(DownloadEnd::kKept);
-  put_back.put_back = true;
-  DownloadReport broken = Ending(DownloadEnd::kReadError);
-  broken.received = 5000;
-  broken.partial_kept = 5000;
-  broken.partial_length = 12000;
-  DownloadReport held = Ending(DownloadEnd::kWriteFailed);
-  held.partial_kept = held.partial_length = 12000;
-  struct Row {
-    PartialDrop why;
-    const char* words;
-  };
-  const Row drops[] = {{PartialDrop::kChanged, "changed on disk"},
-                       {PartialDrop::kIdle, "no progress in two runs"},
-                       {PartialDrop::kOld, "no progress for a week"},
-                       {PartialDrop::kNotContinued, "HTTP 416"}};
-  for (const Row& row : drops) {
-    DownloadReport dropped = Ending(DownloadEnd::kKept);
-    dropped.partial_dropped = row.why;
-    dropped.dropped_status = 416;
-    EXPECT_EQ(
-        Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, dropped, kLimits)),
-        std::string("updater.exe partial dropped: ") + row.words + "\r\n" + line + "kept 300\r\n");
+  const std::pair<PartialDrop, const char*> drops[] = {
+      {PartialDrop::kChanged, "changed on disk"},
+      {PartialDrop::kIdle, "no progress in two runs"},
+      {PartialDrop::kOld, "no progress for a week"},
+      {PartialDrop::kNotDownloaded, "not downloaded"}};
+  for (const auto& [why, words] : drops) {
+    EXPECT_EQ(Text(ComposePartialDroppedLine("C:\\Z\\orvinta.exe", why, 0)),
+              std::string("orvinta.exe partial dropped: ") + words + "\r\n");
   }
-  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, 300, put_back, kLimits)),
-            "updater.exe previous copy put back\r\n" + line + "kept 300\r\n");
-  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, kReadFailed, broken, kLimits)),
-            line + "failed -4 read failed after 5000 bytes\r\n" +
-                "updater.exe partial kept for the next run: 5000 of 12000 bytes\r\n");
-  EXPECT_EQ(Text(ComposeDownloadLine("C:\\Z\\updater.exe", kUrl, kFileWriteFailed, held, kLimits)),
-            line + "failed -5 write failed\r\n" +
-                "updater.exe partial kept for the next run: 12000 of 12000 bytes (held)\r\n");
-  EXPECT_EQ(Text(ComposePartialDroppedLine("C:\\Z\\orvinta.exe", PartialDrop::kNotDownloaded, 0)),
-            "orvinta.exe partial dropped: not downloaded\r\n");
 }
 
 // Each attempt followed by another has a line of its own, in order, before

@@ -113,8 +113,9 @@ def held_new_files_kept(s):
     a repeat run's new updater, are all kept and the updater started. Held
     throughout, a new updater is given up on at the wait's bound: -5, the
     old one stays, and the whole new one stays as updater.exe.partial, never
-    scheduled for removal; the next run asks for it with its own ETag and,
-    answered 304, puts it in place without fetching it again."""
+    scheduled for removal; the next run asks for it with its own ETag, not
+    the old updater's, and, answered 304, puts it in place without fetching
+    it again."""
     s.prefix.path(DEFAULT_DIR).mkdir(parents=True)
     # Paced over about a second each, so that the scanner is there in time.
     client = Answer("ok", s.client, rate=len(s.client))
@@ -129,7 +130,9 @@ def held_new_files_kept(s):
         else:
             s.forget_hand_off()
             s.updater = (s.e2e / "updater_1_1.exe").read_bytes()
-            code, requests = s.launch(updater=Answer("ok", s.updater, rate=len(s.updater)))
+            # Kept with its own ETag, which the last run must not send.
+            code, requests = s.launch(updater=Answer("ok", s.updater, rate=len(s.updater),
+                                                     etag='"u1"'))
             lines = []
         held = (s.prefix.read("C:\\file_holder.log") or b"").split()
         s.check(len(held) == (2 if run == "first install" else 1),
