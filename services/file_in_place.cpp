@@ -89,10 +89,13 @@ Placement PutInPlace(const NarrowString& temp_path, const NarrowString& file_pat
       read_only_cleared = true;
       continue;
     }
-    // The new file held (a scanner reads what was just written) is only
-    // waited for; otherwise the one at the target runs or is held.
-    if (!IsHeld(temp)) {
+    // Either file held (a scanner reads what was just written) is only
+    // waited for; a target that is not held runs, and is moved aside.
+    if (!IsHeld(temp) && !IsHeld(target)) {
       if (target_missing) return Placement::kFailed;
+      // Let go since the first try (a scanner done with it): replaced as it
+      // is, never moved aside for nothing.
+      if (MoveOnDisk(temp, target, MOVEFILE_REPLACE_EXISTING)) return Placement::kPlaced;
       if (MoveAside(target, &aside)) {
         if (MoveOnDisk(temp, target, 0)) {
           MoveOnDisk(aside.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
